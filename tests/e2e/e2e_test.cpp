@@ -1,0 +1,272 @@
+// The program as a person meets it: started in a folder, shown on a real X
+// server, steered with the pointer and the keys, ended with Escape or a close.
+#include "harness.h"
+#include "../../tools/bmpwrite.h"
+
+#include <X11/keysym.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <fstream>
+
+namespace {
+
+const int side = 32; // test sprites: small, power-of-two squares
+
+void writeSprite(const Scratch &s, bool topHalfOnly = false)
+{
+    std::vector<Rgb> pixels(side * side, Rgb{255, 255, 255});
+    if (topHalfOnly)
+        std::fill(pixels.begin() + side * side / 2, pixels.end(), Rgb{0, 0, 0});
+    ASSERT_TRUE(writeBmp24(s.sprite().c_str(), side, side, pixels));
+}
+
+void copyShippedSprite(const Scratch &s)
+{
+    std::ifstream in(GLOWLATTICE_SPRITE, std::ios::binary);
+    std::ofstream out(s.sprite(), std::ios::binary);
+    out << in.rdbuf();
+}
+
+// Where the unturned lattice's squares must land for a given viewing
+// distance, worked out here from the projection rather than asked of the
+// program: a 70 degree vertical field of view over an 800 x 600 viewport.
+Box projectedLattice(float zoom)
+{
+    const double f = 1.0 / std::tan(35.0 * M_PI / 180.0), aspect = 800.0 / 600.0;
+    double left = 1e9, right = -1e9, top = 1e9, bottom = -1e9;
+    for (int p = 0; p < 30; p++)
+        for (int q = 0; q < 30; q++)
+            for (int r = 0; r < 30; r++) {
+                const double depth = -(zoom + 10.0 * (r - 15) / 7.0);
+                if (depth < 0.1)
+                    continue; // beyond the near plane
+                for (double corner : {-0.3, 0.3}) {
+                    const double x = 400.0 * (1 + f / aspect * (10.0 * (p - 15) / 7.0 + corner) / depth);
+                    const double y = 300.0 * (1 - f * (10.0 * (q - 15) / 7.0 + corner) / depth);
+                    left = std::min(left, x), right = std::max(right, x);
+                    top = std::min(top, y), bottom = std::max(bottom, y);
+                }
+            }
+    // Pixels whose centres the squares cover, within the screen.
+    return Box{std::max(0, (int)std::lround(left)), std::max(0, (int)std::lround(top)),
+               std::min(799, (int)std::lround(right) - 1),
+               std::min(599, (int)std::lround(bottom) - 1)};
+}
+
+void expectNear(Box got, Box want, int slack)
+{
+    EXPECT_NEAR(got.left, want.left, slack);
+    EXPECT_NEAR(got.top, want.top, slack);
+    EXPECT_NEAR(got.right, want.right, slack);
+    EXPECT_NEAR(got.bottom, want.bottom, slack);
+}
+
+struct StartupCase {
+    const char *name;
+    std::vector<std::string> env;
+    enum { shipped, none, notBmp } sprite;
+    const char *stderrPrefix; // empty: nothing may be printed
+};
+
+void PrintTo(const StartupCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Startup : public testing::TestWithParam<StartupCase> {};
+
+TEST_P(Startup, FailsWithStatusOneAndItsMessage)
+{
+    const StartupCase &c = GetParam();
+    Scratch s;
+    if (c.sprite == StartupCase::shipped)
+        copyShippedSprite(s);
+    if (c.sprite == StartupCase::notBmp)
+        std::ofstream(s.sprite()) << "this is a text file, not a picture\n";
+    Program run = launch(s.dir, c.env);
+    Outcome e = run.wait(30);
+    ASSERT_TRUE(e.exited);
+    EXPECT_EQ(e.status, 1);
+    const std::string err = run.err();
+    if (*c.stderrPrefix) {
+        EXPECT_EQ(err.rfind(c.stderrPrefix, 0), 0u) << err;
+        EXPECT_GT(err.size(), strlen(c.stderrPrefix) + 1) << "SDL's reason is missing";
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+    } else {
+        EXPECT_EQ(err, "");
+    }
+    EXPECT_EQ(run.out(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, Startup,
+    testing::Values(
+        StartupCase{"UnknownVideoDriver", {"SDL_VIDEODRIVER=nosuchdriver"}, StartupCase::shipped,
+                    "Video initialization failed: "},
+        StartupCase{"NoOpenGLDriver", {"SDL_VIDEODRIVER=dummy"}, StartupCase::shipped,
+                    "Video mode set failed: "},
+        StartupCase{"MissingSprite", {}, StartupCase::none, ""},
+        StartupCase{"SpriteNotABmp", {}, StartupCase::notBmp, ""}),
+    [](const testing::TestParamInfo<StartupCase> &i) { return std::string(i.param.name); });
+
+class Running : public testing::Test {
+protected:
+    Scratch s;
+    Program run;
+    void start(bool halfSprite = false, bool shipped = false)
+    {
+        if (shipped)
+            copyShippedSprite(s);
+        else
+            writeSprite(s, halfSprite);
+        run = launchShowing(s.dir);
+    }
+    void expectEndsWithZero()
+    {
+        Outcome e = run.wait(20);
+        ASSERT_TRUE(e.exited) << "still running";
+        EXPECT_EQ(e.status, 0);
+        EXPECT_EQ(run.err(), "");
+        EXPECT_EQ(run.out(), "");
+    }
+};
+
+TEST_F(Running, EscapeEndsWithZero)
+{
+    start();
+    tap(XK_Escape);
+    expectEndsWithZero();
+}
+
+TEST_F(Running, TerminationSignalIsACloseRequest)
+{
+    start();
+    kill(run.pid, SIGTERM);
+    expectEndsWithZero();
+}
+
+TEST_F(Running, WindowManagerCloseEndsWithZero)
+{
+    start();
+    ASSERT_TRUE(sendWindowClose()) << "no window takes WM_DELETE_WINDOW";
+    expectEndsWithZero();
+}
+
+TEST_F(Running, OtherKeysAndButtonsChangeNothing)
+{
+    start();
+    Frame before = settled();
+    tap(XK_a), tap(XK_space), tap(XK_Left), tap(XK_Return);
+    pause(0.5);
+    EXPECT_TRUE(settled() == before);
+    tap(XK_Escape);
+    expectEndsWithZero();
+}
+
+struct PointerCase {
+    const char *name;
+    int x, y;
+    bool turns;
+};
+
+void PrintTo(const PointerCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class Pointer : public Running, public testing::WithParamInterface<PointerCase> {};
+
+// Rates are half the offset from the centre, a tenth of that per frame in
+// whole steps: offsets under about 20 pixels turn nothing.
+TEST_P(Pointer, SteersTheTurn)
+{
+    const PointerCase &c = GetParam();
+    start();
+    pointerTo(c.x, c.y);
+    pause(0.5); // let the motion reach the program
+    Frame a = grab();
+    pause(1.0);
+    Frame b = grab();
+    EXPECT_EQ(!(a == b), c.turns);
+    tap(XK_Escape);
+    expectEndsWithZero();
+}
+
+INSTANTIATE_TEST_SUITE_P(Positions, Pointer,
+                         testing::Values(PointerCase{"Centre", 400, 300, false},
+                                         PointerCase{"InsideDeadZone", 391, 309, false},
+                                         PointerCase{"JustLeftOfDeadZone", 380, 300, true},
+                                         PointerCase{"JustBelowDeadZone", 400, 321, true},
+                                         PointerCase{"FarRight", 600, 300, true},
+                                         PointerCase{"Corner", 0, 0, true}),
+                         [](const testing::TestParamInfo<PointerCase> &i) {
+                             return std::string(i.param.name);
+                         });
+
+TEST_F(Running, UpAndDownMoveTheLatticeNearerAndFarther)
+{
+    start();
+    pointerTo(400, 300);
+    float zoom = -25.0f;
+    tap(XK_Down, 50);
+    for (int n = 0; n < 50; n++)
+        zoom -= 0.6f;
+    Box far = litBox(settled());
+    expectNear(far, projectedLattice(zoom), 2);
+    tap(XK_Up, 10);
+    for (int n = 0; n < 10; n++)
+        zoom += 0.6f;
+    Box nearer = litBox(settled());
+    expectNear(nearer, projectedLattice(zoom), 2);
+    EXPECT_LT(nearer.left, far.left);
+    EXPECT_GT(nearer.right, far.right);
+    tap(XK_Escape);
+    expectEndsWithZero();
+}
+
+// The centre column of the lattice projects onto the middle of the screen,
+// every layer concentric; no other square reaches a few pixels above or below
+// it. A sprite lit only in its top half must show there lit only below.
+TEST_F(Running, SpriteShowsMirroredTopToBottom)
+{
+    start(true);
+    Frame f = settled();
+    const double above = meanBrightness(f, Box{396, 291, 404, 297});
+    const double below = meanBrightness(f, Box{396, 303, 404, 309});
+    // Thin lines remain above: with the default repeat wrap, linear
+    // filtering blends each square's top edge with the opposite edge.
+    EXPECT_LT(above, below / 4) << "above " << above << " below " << below;
+    EXPECT_GT(below, 100) << "above " << above << " below " << below;
+    tap(XK_Escape);
+    expectEndsWithZero();
+}
+
+// Additive blending of a white sprite adds the tint (97, 70, 200) per layer:
+// blue leads, red follows, green trails, until channels saturate.
+TEST_F(Running, LitPixelsCarryTheTint)
+{
+    start(false, true);
+    Frame f = settled();
+    int lit = 0, unsaturated = 0;
+    for (uint32_t p : f.pixels) {
+        const int r = p >> 16 & 255, g = p >> 8 & 255, b = p & 255;
+        if (r + g + b < 30)
+            continue;
+        lit++;
+        ASSERT_GE(b + 2, r) << std::hex << p;
+        ASSERT_GE(r + 2, g) << std::hex << p;
+        if (b < 190 && b > 40) {
+            unsaturated++;
+            ASSERT_NEAR(r / (double)b, 97.0 / 200, 0.06) << std::hex << p;
+            ASSERT_NEAR(g / (double)b, 70.0 / 200, 0.06) << std::hex << p;
+        }
+    }
+    EXPECT_GT(lit, 800 * 600 / 4);
+    EXPECT_GT(unsaturated, 1000);
+    tap(XK_Escape);
+    expectEndsWithZero();
+}
+
+} // namespace

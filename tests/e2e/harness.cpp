@@ -1,0 +1,370 @@
+#include "harness.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+pid_t serverPid = -1;
+Display *display = nullptr;
+std::string name;
+std::vector<pid_t> started; // programs not yet reaped
+
+void fail(const std::string &what)
+{
+    throw std::runtime_error(what);
+}
+
+double now()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void endAll()
+{
+    for (pid_t pid : started) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    started.clear();
+    if (display)
+        XCloseDisplay(display);
+    display = nullptr;
+    if (serverPid > 0) {
+        kill(serverPid, SIGTERM);
+        waitpid(serverPid, nullptr, 0);
+    }
+    serverPid = -1;
+}
+
+void startServer()
+{
+    // -displayfd lets the server take the first free display itself, so
+    // concurrent suites never race for a number.
+    int fds[2];
+    if (pipe(fds) != 0)
+        fail("pipe");
+    serverPid = fork();
+    if (serverPid == 0) {
+        close(fds[0]);
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        std::string fd = std::to_string(fds[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
+               "-nolisten", "tcp", "-noreset", "+extension", "GLX", (char *)nullptr);
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty())
+        fail("Xvfb did not start (is the xvfb package installed?)");
+    name = ":" + number;
+    // Wait until the server answers before anything is launched against it.
+    for (double until = now() + 20; !display && now() < until; pause(0.05))
+        display = XOpenDisplay(name.c_str());
+    if (!display)
+        fail("Xvfb on " + name + " does not answer");
+    atexit(endAll);
+}
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool anyLit(const Frame &f)
+{
+    for (uint32_t p : f.pixels)
+        if (p & 0xFFFFFF)
+            return true;
+    return false;
+}
+
+// What SDL says when the server turned the connection away, as opposed to
+// anything the program itself got wrong.
+bool refusedByServer(const std::string &err)
+{
+    return err == "Video initialization failed: Couldn't open X11 display\n" ||
+           err == "Video initialization failed: No available video device\n";
+}
+
+Display *xserver()
+{
+    if (!display)
+        startServer();
+    return display;
+}
+
+} // namespace
+
+std::string displayName()
+{
+    xserver();
+    return name;
+}
+
+void pause(double seconds)
+{
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+Scratch::Scratch()
+{
+    char tmpl[] = "/tmp/glowlattice-e2e-XXXXXX";
+    if (!mkdtemp(tmpl))
+        fail("mkdtemp");
+    dir = tmpl;
+    if (mkdir((dir + "/data").c_str(), 0755) != 0)
+        fail("mkdir data");
+}
+
+Scratch::~Scratch()
+{
+    std::string cmd = "rm -rf '" + dir + "'";
+    if (system(cmd.c_str()) != 0)
+        fprintf(stderr, "could not remove %s\n", dir.c_str());
+}
+
+Program launch(const std::string &dir, const std::vector<std::string> &env)
+{
+    std::string display = displayName();
+    Program run;
+    run.stderrPath = dir + "/stderr.txt";
+    run.stdoutPath = dir + "/stdout.txt";
+    // The program sees the caller's environment, less anything that would
+    // steer SDL, plus the test server and Mesa's software renderer.
+    std::vector<std::string> vars;
+    for (char **e = environ; *e; e++)
+        if (strncmp(*e, "SDL_", 4) != 0 && strncmp(*e, "DISPLAY=", 8) != 0)
+            vars.push_back(*e);
+    vars.push_back("DISPLAY=" + display);
+    vars.push_back("LIBGL_ALWAYS_SOFTWARE=1");
+    for (const std::string &v : env)
+        vars.push_back(v);
+    run.pid = fork();
+    if (run.pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(126);
+        int in = open("/dev/null", O_RDONLY);
+        int out = open(run.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(run.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        std::vector<char *> envp;
+        for (std::string &v : vars)
+            envp.push_back(&v[0]);
+        envp.push_back(nullptr);
+        char *argv[] = {(char *)GLOWLATTICE_PROGRAM, nullptr};
+        execve(GLOWLATTICE_PROGRAM, argv, envp.data());
+        _exit(127);
+    }
+    started.push_back(run.pid);
+    return run;
+}
+
+Outcome Program::wait(double seconds)
+{
+    Outcome result;
+    int status = 0;
+    for (double until = now() + seconds;; pause(0.02)) {
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            break;
+        if (now() > until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            started.erase(std::remove(started.begin(), started.end(), pid), started.end());
+            return result;
+        }
+    }
+    started.erase(std::remove(started.begin(), started.end(), pid), started.end());
+    result.exited = true;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return result;
+}
+
+std::string Program::err() const
+{
+    return slurp(stderrPath);
+}
+
+std::string Program::out() const
+{
+    return slurp(stdoutPath);
+}
+
+Program launchShowing(const std::string &dir, const std::vector<std::string> &env)
+{
+    for (int attempt = 1;; attempt++) {
+        Program run = launch(dir, env);
+        for (double until = now() + 60; now() < until; pause(0.05)) {
+            if (anyLit(grab()))
+                return run;
+            int status;
+            if (waitpid(run.pid, &status, WNOHANG) == run.pid) {
+                started.erase(std::remove(started.begin(), started.end(), run.pid),
+                              started.end());
+                if (attempt < 3 && WIFEXITED(status) && WEXITSTATUS(status) == 1 &&
+                    refusedByServer(run.err()))
+                    break; // the server was busy: launch again
+                fail("program ended before drawing anything; stderr: " + run.err());
+            }
+        }
+        if (attempt >= 3)
+            fail("program drew nothing");
+    }
+}
+
+Frame grab()
+{
+    Display *d = xserver();
+    Window root = DefaultRootWindow(d);
+    XWindowAttributes a;
+    XGetWindowAttributes(d, root, &a);
+    XImage *image = XGetImage(d, root, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+    Frame f;
+    f.width = a.width;
+    f.height = a.height;
+    f.pixels.resize((size_t)a.width * a.height);
+    for (int y = 0; y < a.height; y++)
+        for (int x = 0; x < a.width; x++)
+            f.pixels[(size_t)y * a.width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
+    XDestroyImage(image);
+    return f;
+}
+
+Frame settled()
+{
+    Frame last = grab();
+    for (double until = now() + 20; now() < until;) {
+        pause(0.3);
+        Frame next = grab();
+        if (next == last)
+            return next;
+        last = next;
+    }
+    return last;
+}
+
+void pointerTo(int x, int y)
+{
+    Display *d = xserver();
+    XTestFakeMotionEvent(d, 0, x, y, CurrentTime);
+    XSync(d, False);
+}
+
+void tap(unsigned long keysym, int times)
+{
+    Display *d = xserver();
+    KeyCode code = XKeysymToKeycode(d, keysym);
+    // SDL takes a release and a press that share a timestamp for the X
+    // server's own auto-repeat and drops them, so the taps are spaced out.
+    for (int n = 0; n < times; n++) {
+        XTestFakeKeyEvent(d, code, True, CurrentTime);
+        XSync(d, False);
+        pause(0.01);
+        XTestFakeKeyEvent(d, code, False, CurrentTime);
+        XSync(d, False);
+        pause(0.01);
+    }
+}
+
+bool sendWindowClose()
+{
+    Display *d = xserver();
+    Atom protocols = XInternAtom(d, "WM_PROTOCOLS", False);
+    Atom del = XInternAtom(d, "WM_DELETE_WINDOW", False);
+    Window root = DefaultRootWindow(d), parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(d, root, &root, &parent, &children, &count);
+    bool sent = false;
+    for (unsigned n = 0; n < count && !sent; n++) {
+        Atom *list = nullptr;
+        int listed = 0;
+        if (!XGetWMProtocols(d, children[n], &list, &listed))
+            continue;
+        for (int p = 0; p < listed; p++)
+            if (list[p] == del) {
+                XEvent e = {};
+                e.xclient.type = ClientMessage;
+                e.xclient.window = children[n];
+                e.xclient.message_type = protocols;
+                e.xclient.format = 32;
+                e.xclient.data.l[0] = (long)del;
+                e.xclient.data.l[1] = CurrentTime;
+                XSendEvent(d, children[n], False, NoEventMask, &e);
+                sent = true;
+            }
+        XFree(list);
+    }
+    if (children)
+        XFree(children);
+    XSync(d, False);
+    return sent;
+}
+
+Box litBox(const Frame &f, int threshold)
+{
+    Box b{f.width, f.height, -1, -1};
+    for (int y = 0; y < f.height; y++)
+        for (int x = 0; x < f.width; x++) {
+            uint32_t p = f.at(x, y);
+            if ((int)(p >> 16 & 255) > threshold || (int)(p >> 8 & 255) > threshold ||
+                (int)(p & 255) > threshold) {
+                b.left = std::min(b.left, x);
+                b.top = std::min(b.top, y);
+                b.right = std::max(b.right, x);
+                b.bottom = std::max(b.bottom, y);
+            }
+        }
+    return b;
+}
+
+double meanBrightness(const Frame &f, Box b)
+{
+    double sum = 0;
+    int n = 0;
+    for (int y = b.top; y <= b.bottom; y++)
+        for (int x = b.left; x <= b.right; x++, n++) {
+            uint32_t p = f.at(x, y);
+            sum += (p >> 16 & 255) + (p >> 8 & 255) + (p & 255);
+        }
+    return n ? sum / (3.0 * n) : 0;
+}
+
+void saveFrame(const Frame &f, const std::string &path)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << f.width << " " << f.height << "\n255\n";
+    for (uint32_t p : f.pixels)
+        out << (char)(p >> 16) << (char)(p >> 8) << (char)p;
+}

@@ -1,0 +1,71 @@
+// Drives the real program as a person would: its own Xvfb, input through
+// XTest, pictures read back from the X server, exit statuses and standard
+// error collected.
+#ifndef GLOWLATTICE_HARNESS_H
+#define GLOWLATTICE_HARNESS_H
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+struct Frame {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels; // 0x00RRGGBB, row 0 at the top
+    uint32_t at(int x, int y) const { return pixels[(size_t)y * width + x]; }
+    bool operator==(const Frame &o) const { return pixels == o.pixels; }
+};
+
+struct Box {
+    int left = 0, top = 0, right = -1, bottom = -1; // inclusive pixel bounds
+};
+
+struct Outcome {
+    bool exited = false; // false: still running when the wait gave up
+    int status = -1;     // exit status, or -(signal) if killed by one
+};
+
+// One Xvfb for the test process, started on first use on a display it picks
+// itself, and ended with every program started through it. (Xlib stays out
+// of this header: its macros clash with GoogleTest's names.)
+std::string displayName();
+
+// A scratch working directory holding data/sprite01.bmp.
+struct Scratch {
+    std::string dir;
+    Scratch();
+    ~Scratch();
+    std::string sprite() const { return dir + "/data/sprite01.bmp"; }
+};
+
+struct Program {
+    pid_t pid = -1;
+    std::string stderrPath;
+    std::string stdoutPath;
+    Outcome wait(double seconds); // kills the program if it is still running then
+    std::string err() const;
+    std::string out() const;
+};
+
+// Starts the program in dir with the given extra environment ("NAME=value").
+Program launch(const std::string &dir, const std::vector<std::string> &env = {});
+
+// Starts the program and waits for its first picture. Retries only when the
+// X server refused the connection (an environment failure under load).
+Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
+
+Frame grab();
+Frame settled(); // a frame that stays the same over a few frame times
+void pointerTo(int x, int y);
+void tap(unsigned long keysym, int times = 1);
+bool sendWindowClose(); // a window manager's close message to the program
+void pause(double seconds);
+
+// A binary PPM, for looking at what a failing check saw.
+void saveFrame(const Frame &f, const std::string &path);
+
+Box litBox(const Frame &f, int threshold = 24);
+double meanBrightness(const Frame &f, Box b);
+
+#endif

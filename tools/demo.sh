@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the demo from the repository
+# root, where it finds data/sprite01.bmp.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh run
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j"$(nproc)" --target glowlattice
+exec ./build/glowlattice

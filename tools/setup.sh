@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian packages a task needs, and nothing when they are all
+# there already.
+#   tools/setup.sh run    build and run the demo
+#   tools/setup.sh test   also the test suite (Xvfb, XTest, GoogleTest)
+#   tools/setup.sh shots  also what the screenshot script uses
+set -euo pipefail
+
+run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
+test=(xvfb libx11-dev libxtst-dev libgtest-dev)
+shots=(xvfb xdotool x11-apps imagemagick)
+
+case "${1:-}" in
+run) wanted=("${run[@]}") ;;
+test) wanted=("${run[@]}" "${test[@]}") ;;
+shots) wanted=("${run[@]}" "${shots[@]}") ;;
+*)
+    echo "usage: $0 run|test|shots" >&2
+    exit 2
+    ;;
+esac
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null; then
+    as_root=(sudo)
+else
+    echo "setup: need root or sudo to install: ${missing[*]}" >&2
+    exit 1
+fi
+echo "setup: installing ${missing[*]}"
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"

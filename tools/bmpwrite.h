@@ -29,14 +29,14 @@ inline bool writeBmp24(const char *path, int width, int height, const std::vecto
     file[0] = 'B';
     file[1] = 'M';
     put32(2, (uint32_t)file.size());
-    put32(10, 54);       // offset of the pixel data
-    put32(14, 40);       // BITMAPINFOHEADER
+    put32(10, 54); // offset of the pixel data
+    put32(14, 40); // BITMAPINFOHEADER
     put32(18, (uint32_t)width);
     put32(22, (uint32_t)height); // positive: rows stored bottom-up
-    put16(26, 1);        // planes
-    put16(28, 24);       // bits per pixel
+    put16(26, 1);                // planes
+    put16(28, 24);               // bits per pixel
     put32(34, imageSize);
-    put32(38, 2835);     // 72 dpi
+    put32(38, 2835); // 72 dpi
     put32(42, 2835);
     for (int y = 0; y < height; y++) {
         uint8_t *row = &file[54 + (size_t)(height - 1 - y) * pitch];

@@ -1,8 +1,8 @@
 // The rotation of one frame and the advance of the angles from the spin
 // inputs. Rates are whole angle steps per frame: the visible speed follows
 // the frame rate, by design.
-#include "cloud.h"
 #include "../shell/shell.h"
+#include "cloud.h"
 
 int xangle;
 int yangle;

@@ -1,7 +1,7 @@
 // The fixed GL state, the sprite texture and the drawing of one frame.
-#include "render.h"
 #include "../cloud/cloud.h"
 #include "../shell/shell.h"
+#include "render.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -9,7 +9,7 @@
 static GLuint texture[1]; // texture[0]: the sprite
 static GLuint loop;       // point counter of the frame being drawn
 
-static GLubyte tint[3];    // sprite colour, red, green, blue 0..255
+static GLubyte tint[3]; // sprite colour, red, green, blue 0..255
 
 static const float halfSide = 0.3f; // half the side of every square, eye units
 static const double scale = 10.0;   // lattice units to eye units

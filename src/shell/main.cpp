@@ -1,7 +1,7 @@
 // Entry, display set-up, the main loop and the one way out.
-#include "shell.h"
 #include "../cloud/cloud.h"
 #include "../render/render.h"
+#include "shell.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,8 +34,8 @@ int main(int argc, char *argv[])
         fprintf(stderr, "Video query failed: %s\n", SDL_GetError());
         Quit(1);
     }
-    int videoFlags = SDL_OPENGL | SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RESIZABLE |
-                     SDL_HWPALETTE | SDL_FULLSCREEN;
+    int videoFlags =
+        SDL_OPENGL | SDL_HWSURFACE | SDL_ASYNCBLIT | SDL_RESIZABLE | SDL_HWPALETTE | SDL_FULLSCREEN;
     if (videoInfo->blit_hw)
         videoFlags |= SDL_HWACCEL;
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);

@@ -1,7 +1,7 @@
 // The program as a person meets it: started in a folder, shown on a real X
 // server, steered with the pointer and the keys, ended with Escape or a close.
-#include "harness.h"
 #include "../../tools/bmpwrite.h"
+#include "harness.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,8 @@
 #include <csignal>
 #include <fstream>
 
-namespace {
+namespace
+{
 
 const int side = 32; // test sprites: small, power-of-two squares
 
@@ -43,7 +44,8 @@ Box projectedLattice(float zoom)
                 if (depth < 0.1)
                     continue; // beyond the near plane
                 for (double corner : {-0.3, 0.3}) {
-                    const double x = 400.0 * (1 + f / aspect * (10.0 * (p - 15) / 7.0 + corner) / depth);
+                    const double x =
+                        400.0 * (1 + f / aspect * (10.0 * (p - 15) / 7.0 + corner) / depth);
                     const double y = 300.0 * (1 - f * (10.0 * (q - 15) / 7.0 + corner) / depth);
                     left = std::min(left, x), right = std::max(right, x);
                     top = std::min(top, y), bottom = std::max(bottom, y);
@@ -75,7 +77,9 @@ void PrintTo(const StartupCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class Startup : public testing::TestWithParam<StartupCase> {};
+class Startup : public testing::TestWithParam<StartupCase>
+{
+};
 
 TEST_P(Startup, FailsWithStatusOneAndItsMessage)
 {
@@ -100,19 +104,24 @@ TEST_P(Startup, FailsWithStatusOneAndItsMessage)
     EXPECT_EQ(run.out(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, Startup,
-    testing::Values(
-        StartupCase{"UnknownVideoDriver", {"SDL_VIDEODRIVER=nosuchdriver"}, StartupCase::shipped,
-                    "Video initialization failed: "},
-        StartupCase{"NoOpenGLDriver", {"SDL_VIDEODRIVER=dummy"}, StartupCase::shipped,
-                    "Video mode set failed: "},
-        StartupCase{"MissingSprite", {}, StartupCase::none, ""},
-        StartupCase{"SpriteNotABmp", {}, StartupCase::notBmp, ""}),
-    [](const testing::TestParamInfo<StartupCase> &i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outcomes, Startup,
+                         testing::Values(StartupCase{"UnknownVideoDriver",
+                                                     {"SDL_VIDEODRIVER=nosuchdriver"},
+                                                     StartupCase::shipped,
+                                                     "Video initialization failed: "},
+                                         StartupCase{"NoOpenGLDriver",
+                                                     {"SDL_VIDEODRIVER=dummy"},
+                                                     StartupCase::shipped,
+                                                     "Video mode set failed: "},
+                                         StartupCase{"MissingSprite", {}, StartupCase::none, ""},
+                                         StartupCase{"SpriteNotABmp", {}, StartupCase::notBmp, ""}),
+                         [](const testing::TestParamInfo<StartupCase> &i) {
+                             return std::string(i.param.name);
+                         });
 
-class Running : public testing::Test {
-protected:
+class Running : public testing::Test
+{
+  protected:
     Scratch s;
     Program run;
     void start(bool halfSprite = false, bool shipped = false)
@@ -158,7 +167,9 @@ TEST_F(Running, OtherKeysAndButtonsChangeNothing)
 {
     start();
     Frame before = settled();
-    tap(XK_a), tap(XK_space), tap(XK_Left), tap(XK_Return);
+    tap(XK_a), tap(XK_space), tap(XK_Left), tap(XK_Return), tap(XK_Page_Up);
+    for (unsigned button = 1; button <= 5; button++)
+        click(button);
     pause(0.5);
     EXPECT_TRUE(settled() == before);
     tap(XK_Escape);
@@ -176,7 +187,9 @@ void PrintTo(const PointerCase &c, std::ostream *os)
     *os << c.name;
 }
 
-class Pointer : public Running, public testing::WithParamInterface<PointerCase> {};
+class Pointer : public Running, public testing::WithParamInterface<PointerCase>
+{
+};
 
 // Rates are half the offset from the centre, a tenth of that per frame in
 // whole steps: offsets under about 20 pixels turn nothing.

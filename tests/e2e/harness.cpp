@@ -22,7 +22,8 @@
 
 extern char **environ;
 
-namespace {
+namespace
+{
 
 pid_t serverPid = -1;
 Display *display = nullptr;
@@ -71,8 +72,8 @@ void startServer()
         dup2(devnull, 1);
         dup2(devnull, 2);
         std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
-               "-nolisten", "tcp", "-noreset", "+extension", "GLX", (char *)nullptr);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
+               "tcp", "-noreset", "+extension", "GLX", (char *)nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -231,8 +232,7 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
                 return run;
             int status;
             if (waitpid(run.pid, &status, WNOHANG) == run.pid) {
-                started.erase(std::remove(started.begin(), started.end(), run.pid),
-                              started.end());
+                started.erase(std::remove(started.begin(), started.end(), run.pid), started.end());
                 if (attempt < 3 && WIFEXITED(status) && WEXITSTATUS(status) == 1 &&
                     refusedByServer(run.err()))
                     break; // the server was busy: launch again
@@ -296,6 +296,14 @@ void tap(unsigned long keysym, int times)
         XSync(d, False);
         pause(0.01);
     }
+}
+
+void click(unsigned button)
+{
+    Display *d = xserver();
+    XTestFakeButtonEvent(d, button, True, CurrentTime);
+    XTestFakeButtonEvent(d, button, False, CurrentTime);
+    XSync(d, False);
 }
 
 bool sendWindowClose()

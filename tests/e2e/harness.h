@@ -13,8 +13,14 @@
 struct Frame {
     int width = 0, height = 0;
     std::vector<uint32_t> pixels; // 0x00RRGGBB, row 0 at the top
-    uint32_t at(int x, int y) const { return pixels[(size_t)y * width + x]; }
-    bool operator==(const Frame &o) const { return pixels == o.pixels; }
+    uint32_t at(int x, int y) const
+    {
+        return pixels[(size_t)y * width + x];
+    }
+    bool operator==(const Frame &o) const
+    {
+        return pixels == o.pixels;
+    }
 };
 
 struct Box {
@@ -36,7 +42,10 @@ struct Scratch {
     std::string dir;
     Scratch();
     ~Scratch();
-    std::string sprite() const { return dir + "/data/sprite01.bmp"; }
+    std::string sprite() const
+    {
+        return dir + "/data/sprite01.bmp";
+    }
 };
 
 struct Program {
@@ -59,6 +68,7 @@ Frame grab();
 Frame settled(); // a frame that stays the same over a few frame times
 void pointerTo(int x, int y);
 void tap(unsigned long keysym, int times = 1);
+void click(unsigned button);
 bool sendWindowClose(); // a window manager's close message to the program
 void pause(double seconds);
 

@@ -11,15 +11,23 @@
 int sx; // spin inputs normally owned by the shell's input handling; the
 int sy; // tests set them directly instead of linking the shell.
 
-namespace {
+namespace
+{
 
 // The tables' angle for n steps, pi truncated exactly as the demo has it.
-double stepAngle(int n) { return n * 360.0 * (1.0 / 4096.0) * 3.14159265 / 180.0; }
+double stepAngle(int n)
+{
+    return n * 360.0 * (1.0 / 4096.0) * 3.14159265 / 180.0;
+}
 
-int idx(int px, int py, int pz) { return (px * SIDE + py) * SIDE + pz; }
+int idx(int px, int py, int pz)
+{
+    return (px * SIDE + py) * SIDE + pz;
+}
 
-class Cloud : public ::testing::Test {
-protected:
+class Cloud : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         initMY();
@@ -65,17 +73,25 @@ TEST_F(Cloud, TablesUseTheTruncatedPi)
 TEST_F(Cloud, BasicAndCopy)
 {
     float m[16], c[16];
-    for (int e = 0; e < 16; e++) m[e] = 7.0f + e;
+    for (int e = 0; e < 16; e++)
+        m[e] = 7.0f + e;
     matbasic(m);
-    for (int e = 0; e < 16; e++) EXPECT_EQ(m[e], e % 5 == 0 ? 1.0f : 0.0f) << e;
-    for (int e = 0; e < 16; e++) m[e] = 0.5f * e - 3.0f;
+    for (int e = 0; e < 16; e++)
+        EXPECT_EQ(m[e], e % 5 == 0 ? 1.0f : 0.0f) << e;
+    for (int e = 0; e < 16; e++)
+        m[e] = 0.5f * e - 3.0f;
     matcopy(c, m);
-    for (int e = 0; e < 16; e++) EXPECT_EQ(c[e], m[e]) << e;
+    for (int e = 0; e < 16; e++)
+        EXPECT_EQ(c[e], m[e]) << e;
 }
 
 TEST_F(Cloud, RotationBuildersWriteOnlyTheirFourElements)
 {
-    struct Case { void (*build)(float *, int); int at[4]; int sign[4]; };
+    struct Case {
+        void (*build)(float *, int);
+        int at[4];
+        int sign[4];
+    };
     // sign: +2 cosine, +1 sine, -1 minus sine; order as in `at`.
     const Case cases[] = {{matrotx, {5, 6, 9, 10}, {2, -1, 1, 2}},
                           {matroty, {0, 2, 8, 10}, {2, 1, -1, 2}},
@@ -83,11 +99,13 @@ TEST_F(Cloud, RotationBuildersWriteOnlyTheirFourElements)
     for (const Case &t : cases)
         for (int a : {0, 300, 1024, 3000}) {
             float m[16], want[16];
-            for (int e = 0; e < 16; e++) m[e] = want[e] = 100.0f + e;
+            for (int e = 0; e < 16; e++)
+                m[e] = want[e] = 100.0f + e;
             for (int j = 0; j < 4; j++)
                 want[t.at[j]] = t.sign[j] == 2 ? cosi[a] : t.sign[j] * sine[a];
             t.build(m, a);
-            for (int e = 0; e < 16; e++) EXPECT_EQ(m[e], want[e]) << a << " el " << e;
+            for (int e = 0; e < 16; e++)
+                EXPECT_EQ(m[e], want[e]) << a << " el " << e;
         }
     float m[16];
     matbasic(m);
@@ -108,16 +126,21 @@ TEST_F(Cloud, AddmatIsBTimesA)
     for (int r = 0; r < 4; r++)
         for (int c = 0; c < 4; c++) {
             want[4 * r + c] = 0;
-            for (int k = 0; k < 4; k++) want[4 * r + c] += (double)b[4 * r + k] * a[4 * k + c];
+            for (int k = 0; k < 4; k++)
+                want[4 * r + c] += (double)b[4 * r + k] * a[4 * k + c];
         }
     addmat(f, a, b);
-    for (int e = 0; e < 16; e++) EXPECT_EQ(f[e], (float)want[e]) << e;
+    for (int e = 0; e < 16; e++)
+        EXPECT_EQ(f[e], (float)want[e]) << e;
     addmat(f, id, b);
-    for (int e = 0; e < 16; e++) EXPECT_EQ(f[e], b[e]) << e;
+    for (int e = 0; e < 16; e++)
+        EXPECT_EQ(f[e], b[e]) << e;
     addmat(f, a, id);
-    for (int e = 0; e < 16; e++) EXPECT_EQ(f[e], a[e]) << e;
+    for (int e = 0; e < 16; e++)
+        EXPECT_EQ(f[e], a[e]) << e;
     addmat(a, a, b); // the result may overwrite the right-hand factor
-    for (int e = 0; e < 16; e++) EXPECT_EQ(a[e], (float)want[e]) << e;
+    for (int e = 0; e < 16; e++)
+        EXPECT_EQ(a[e], (float)want[e]) << e;
 
     // 2^24 + 1 + 1 is lost in float but exact in double: one rounding only.
     float big[16], row[16];
@@ -134,9 +157,12 @@ TEST_F(Cloud, FinmatTouchesOnlyStartUpToNumber)
 {
     float m[16];
     matbasic(m);
-    const struct { int start, number; } ranges[] = {{5, 5}, {7, 3}, {10, 20}, {0, 1}};
+    const struct {
+        int start, number;
+    } ranges[] = {{5, 5}, {7, 3}, {10, 20}, {0, 1}};
     for (auto r : ranges) {
-        for (int k = 0; k < 40; k++) cxd[k] = cyd[k] = czd[k] = -99.0f;
+        for (int k = 0; k < 40; k++)
+            cxd[k] = cyd[k] = czd[k] = -99.0f;
         finmat(m, r.start, r.number);
         for (int k = 0; k < 40; k++) {
             const bool in = k >= r.start && k < r.number;
@@ -167,7 +193,9 @@ TEST_F(Cloud, FinmatAppliesTranslationAndIgnoresBottomRow)
 TEST_F(Cloud, CalcmeAdvancesAndWrapsAnglesAfterTheFrame)
 {
     // start angles x,y,z; inputs sx,sy; angles after the pass
-    const struct { int a0[3], isx, isy, a1[3]; } cases[] = {
+    const struct {
+        int a0[3], isx, isy, a1[3];
+    } cases[] = {
         {{0, 0, 0}, 0, 0, {0, 0, 0}},
         {{0, 0, 0}, 100, 0, {0, 10, 10}},
         {{0, 0, 0}, -200, -150, {4081, 4091, 4076}},
@@ -197,7 +225,8 @@ TEST_F(Cloud, FrameAtZeroAnglesIsTheLattice)
 
 TEST_F(Cloud, FrameIsRzRyRxAtThePreviousAngles)
 {
-    const int triples[][3] = {{300, 0, 0}, {0, 700, 0}, {0, 0, 2900}, {123, 2222, 3777}, {4095, 1024, 50}};
+    const int triples[][3] = {
+        {300, 0, 0}, {0, 700, 0}, {0, 0, 2900}, {123, 2222, 3777}, {4095, 1024, 50}};
     for (const auto &t : triples) {
         xangle = t[0], yangle = t[1], zangle = t[2];
         sx = 250, sy = -120; // the advance must not reach this frame
@@ -220,8 +249,11 @@ TEST_F(Cloud, FrameIsRzRyRxAtThePreviousAngles)
 TEST_F(Cloud, PositiveQuarterTurnsAreCounterClockwise)
 {
     // Seen from the positive axis: x turns y to z, y turns z to x, z turns x to y.
-    const struct { int axis, from, to[3]; } cases[] = {
-        {0, idx(15, 22, 15), {0, 0, 1}}, {1, idx(15, 15, 22), {1, 0, 0}}, {2, idx(22, 15, 15), {0, 1, 0}}};
+    const struct {
+        int axis, from, to[3];
+    } cases[] = {{0, idx(15, 22, 15), {0, 0, 1}},
+                 {1, idx(15, 15, 22), {1, 0, 0}},
+                 {2, idx(22, 15, 15), {0, 1, 0}}};
     for (auto t : cases) {
         xangle = t.axis == 0 ? 1024 : 0;
         yangle = t.axis == 1 ? 1024 : 0;

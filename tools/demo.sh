@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh run
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=OFF
 cmake --build build -j"$(nproc)" --target glowlattice
 exec ./build/glowlattice

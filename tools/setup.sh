@@ -8,7 +8,7 @@ set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 test=(xvfb libx11-dev libxtst-dev libgtest-dev)
-shots=(xvfb xdotool x11-apps imagemagick)
+shots=("${test[@]}" imagemagick)
 
 case "${1:-}" in
 run) wanted=("${run[@]}") ;;

@@ -1,7 +1,7 @@
 // The program as a person meets it: started in a folder, shown on a real X
 // server, steered with the pointer and the keys, ended with Escape or a close.
 #include "../../tools/bmpwrite.h"
-#include "harness.h"
+#include "../../tools/xdrive.h"
 
 #include <X11/keysym.h>
 #include <gtest/gtest.h>

@@ -70,21 +70,6 @@ TEST_F(Cloud, TablesUseTheTruncatedPi)
     EXPECT_NE(sine[4095], -sine[1]);
 }
 
-TEST_F(Cloud, BasicAndCopy)
-{
-    float m[16], c[16];
-    for (int e = 0; e < 16; e++)
-        m[e] = 7.0f + e;
-    matbasic(m);
-    for (int e = 0; e < 16; e++)
-        EXPECT_EQ(m[e], e % 5 == 0 ? 1.0f : 0.0f) << e;
-    for (int e = 0; e < 16; e++)
-        m[e] = 0.5f * e - 3.0f;
-    matcopy(c, m);
-    for (int e = 0; e < 16; e++)
-        EXPECT_EQ(c[e], m[e]) << e;
-}
-
 TEST_F(Cloud, RotationBuildersWriteOnlyTheirFourElements)
 {
     struct Case {

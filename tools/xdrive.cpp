@@ -1,4 +1,4 @@
-#include "harness.h"
+#include "xdrive.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
@@ -29,6 +29,8 @@ pid_t serverPid = -1;
 Display *display = nullptr;
 std::string name;
 std::vector<pid_t> started; // programs not yet reaped
+std::string logs;           // folder of the programs' captured output
+int launches;               // programs started so far
 
 void fail(const std::string &what)
 {
@@ -56,6 +58,17 @@ void endAll()
         waitpid(serverPid, nullptr, 0);
     }
     serverPid = -1;
+    if (!logs.empty() && system(("rm -rf '" + logs + "'").c_str()) != 0)
+        fprintf(stderr, "could not remove %s\n", logs.c_str());
+    logs.clear();
+}
+
+std::string makeTempDir(const char *what)
+{
+    std::string tmpl = std::string("/tmp/glowlattice-") + what + "-XXXXXX";
+    if (!mkdtemp(&tmpl[0]))
+        fail("mkdtemp");
+    return tmpl;
 }
 
 void startServer()
@@ -139,10 +152,7 @@ void pause(double seconds)
 
 Scratch::Scratch()
 {
-    char tmpl[] = "/tmp/glowlattice-e2e-XXXXXX";
-    if (!mkdtemp(tmpl))
-        fail("mkdtemp");
-    dir = tmpl;
+    dir = makeTempDir("run");
     if (mkdir((dir + "/data").c_str(), 0755) != 0)
         fail("mkdir data");
 }
@@ -158,8 +168,11 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
 {
     std::string display = displayName();
     Program run;
-    run.stderrPath = dir + "/stderr.txt";
-    run.stdoutPath = dir + "/stdout.txt";
+    if (logs.empty())
+        logs = makeTempDir("logs");
+    const std::string base = logs + "/" + std::to_string(++launches);
+    run.stderrPath = base + ".err";
+    run.stdoutPath = base + ".out";
     // The program sees the caller's environment, less anything that would
     // steer SDL, plus the test server and Mesa's software renderer.
     std::vector<std::string> vars;

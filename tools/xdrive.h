@@ -1,8 +1,8 @@
 // Drives the real program as a person would: its own Xvfb, input through
 // XTest, pictures read back from the X server, exit statuses and standard
-// error collected.
-#ifndef GLOWLATTICE_HARNESS_H
-#define GLOWLATTICE_HARNESS_H
+// error collected. The end-to-end tests and the screenshot tool use it.
+#ifndef GLOWLATTICE_XDRIVE_H
+#define GLOWLATTICE_XDRIVE_H
 
 #include <cstdint>
 #include <string>
@@ -57,7 +57,8 @@ struct Program {
     std::string out() const;
 };
 
-// Starts the program in dir with the given extra environment ("NAME=value").
+// Starts the program with dir as its working directory and the given extra environment
+// ("NAME=value").
 Program launch(const std::string &dir, const std::vector<std::string> &env = {});
 
 // Starts the program and waits for its first picture. Retries only when the

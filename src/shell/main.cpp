@@ -3,6 +3,8 @@
 #include "../render/render.h"
 #include "shell.h"
 
+#include "SDL.h"
+
 #include <cstdio>
 #include <cstdlib>
 

@@ -26,7 +26,7 @@ int main(int argc, char **argv)
             const uint8_t level = (uint8_t)std::lround(255.0 * v);
             pixels[y * side + x] = {level, level, level};
         }
-    if (!writeBmp24(argv[1], side, side, pixels)) {
+    if (!writeBmp(argv[1], side, side, pixels)) {
         perror(argv[1]);
         return 1;
     }

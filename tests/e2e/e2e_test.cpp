@@ -23,7 +23,7 @@ void writeSprite(const Scratch &s, bool topLeftOnly = false)
         for (int x = 0; x < side; x++)
             if (y >= side / 2 || x >= side / 2)
                 pixels[y * side + x] = Rgb{0, 0, 0};
-    ASSERT_TRUE(writeBmp24(s.sprite().c_str(), side, side, pixels));
+    ASSERT_TRUE(writeBmp(s.sprite().c_str(), side, side, pixels));
 }
 
 void copyShippedSprite(const Scratch &s)

@@ -1,11 +1,9 @@
 #include "xdrive.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -43,6 +41,18 @@ double now()
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The program has been reaped: nothing is left to kill at exit.
+void forget(pid_t pid)
+{
+    started.erase(std::remove(started.begin(), started.end(), pid), started.end());
+}
+
+void removeTree(const std::string &path)
+{
+    if (system(("rm -rf '" + path + "'").c_str()) != 0)
+        fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
 void endAll()
 {
     for (pid_t pid : started) {
@@ -58,8 +68,8 @@ void endAll()
         waitpid(serverPid, nullptr, 0);
     }
     serverPid = -1;
-    if (!logs.empty() && system(("rm -rf '" + logs + "'").c_str()) != 0)
-        fprintf(stderr, "could not remove %s\n", logs.c_str());
+    if (!logs.empty())
+        removeTree(logs);
     logs.clear();
 }
 
@@ -159,9 +169,7 @@ Scratch::Scratch()
 
 Scratch::~Scratch()
 {
-    std::string cmd = "rm -rf '" + dir + "'";
-    if (system(cmd.c_str()) != 0)
-        fprintf(stderr, "could not remove %s\n", dir.c_str());
+    removeTree(dir);
 }
 
 Program launch(const std::string &dir, const std::vector<std::string> &env)
@@ -209,18 +217,17 @@ Outcome Program::wait(double seconds)
 {
     Outcome result;
     int status = 0;
-    for (double until = now() + seconds;; pause(0.02)) {
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            break;
+    const double until = now() + seconds;
+    while (waitpid(pid, &status, WNOHANG) != pid) {
         if (now() > until) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            started.erase(std::remove(started.begin(), started.end(), pid), started.end());
+            forget(pid);
             return result;
         }
+        pause(0.02);
     }
-    started.erase(std::remove(started.begin(), started.end(), pid), started.end());
+    forget(pid);
     result.exited = true;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return result;
@@ -240,20 +247,22 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
 {
     for (int attempt = 1;; attempt++) {
         Program run = launch(dir, env);
-        for (double until = now() + 60; now() < until; pause(0.05)) {
-            if (anyLit(grab()))
-                return run;
+        bool refused = false;
+        for (const double until = now() + 60; !refused && !anyLit(grab()); pause(0.05)) {
             int status;
             if (waitpid(run.pid, &status, WNOHANG) == run.pid) {
-                started.erase(std::remove(started.begin(), started.end(), run.pid), started.end());
-                if (attempt < 3 && WIFEXITED(status) && WEXITSTATUS(status) == 1 &&
-                    refusedByServer(run.err()))
-                    break; // the server was busy: launch again
-                fail("program ended before drawing anything; stderr: " + run.err());
+                forget(run.pid);
+                refused = attempt < 3 && WIFEXITED(status) && WEXITSTATUS(status) == 1 &&
+                          refusedByServer(run.err());
+                if (!refused)
+                    fail("program ended before drawing anything; stderr: " + run.err());
+            } else if (now() > until) {
+                fail("program drew nothing in 60 s"); // it is killed at exit
             }
         }
-        if (attempt >= 3)
-            fail("program drew nothing");
+        if (!refused)
+            return run;
+        // The server was busy: launch again.
     }
 }
 

@@ -143,13 +143,17 @@ class Running : public testing::Test
         EXPECT_EQ(run.err(), "");
         EXPECT_EQ(run.out(), "");
     }
+    void escapeEndsWithZero()
+    {
+        tap(XK_Escape);
+        expectEndsWithZero();
+    }
 };
 
 TEST_F(Running, EscapeEndsWithZero)
 {
     start();
-    tap(XK_Escape);
-    expectEndsWithZero();
+    escapeEndsWithZero();
 }
 
 TEST_F(Running, TerminationSignalIsACloseRequest)
@@ -175,8 +179,7 @@ TEST_F(Running, OtherKeysAndButtonsChangeNothing)
         click(button);
     pause(0.5);
     EXPECT_TRUE(settled() == before);
-    tap(XK_Escape);
-    expectEndsWithZero();
+    escapeEndsWithZero();
 }
 
 struct PointerCase {
@@ -206,8 +209,7 @@ TEST_P(Pointer, SteersTheTurn)
     pause(1.0);
     Frame b = grab();
     EXPECT_EQ(!(a == b), c.turns);
-    tap(XK_Escape);
-    expectEndsWithZero();
+    escapeEndsWithZero();
 }
 
 INSTANTIATE_TEST_SUITE_P(Positions, Pointer,
@@ -238,8 +240,7 @@ TEST_F(Running, UpAndDownMoveTheLatticeNearerAndFarther)
     expectNear(nearer, projectedLattice(zoom), 2);
     EXPECT_LT(nearer.left, far.left);
     EXPECT_GT(nearer.right, far.right);
-    tap(XK_Escape);
-    expectEndsWithZero();
+    escapeEndsWithZero();
 }
 
 // The centre column of the lattice projects onto the middle of the screen,
@@ -259,8 +260,7 @@ TEST_F(Running, SpriteShowsMirroredTopToBottom)
     // filtering blends each square's edges with the opposite ones.
     for (double other : others)
         EXPECT_LT(other, lit / 4) << "lit quarter " << lit << ", another " << other;
-    tap(XK_Escape);
-    expectEndsWithZero();
+    escapeEndsWithZero();
 }
 
 // Additive blending of a white sprite adds the tint (97, 70, 200) per layer:
@@ -285,8 +285,7 @@ TEST_F(Running, LitPixelsCarryTheTint)
     }
     EXPECT_GT(lit, 800 * 600 / 4);
     EXPECT_GT(unsaturated, 1000);
-    tap(XK_Escape);
-    expectEndsWithZero();
+    escapeEndsWithZero();
 }
 
 } // namespace

@@ -108,12 +108,15 @@ void startServer()
     if (number.empty())
         fail("Xvfb did not start (is the xvfb package installed?)");
     name = ":" + number;
+    static bool registered = false; // the clean-up at exit is set up once
+    if (!registered)
+        atexit(endAll);
+    registered = true;
     // Wait until the server answers before anything is launched against it.
     for (double until = now() + 20; !display && now() < until; pause(0.05))
         display = XOpenDisplay(name.c_str());
     if (!display)
         fail("Xvfb on " + name + " does not answer");
-    atexit(endAll);
 }
 
 std::string slurp(const std::string &path)
@@ -264,6 +267,36 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
             return run;
         // The server was busy: launch again.
     }
+}
+
+bool showsOrEnds(Program &run, Outcome *end, double seconds)
+{
+    for (const double until = now() + seconds; !anyLit(grab()); pause(0.05)) {
+        int status;
+        if (waitpid(run.pid, &status, WNOHANG) == run.pid) {
+            forget(run.pid);
+            end->exited = true;
+            end->status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+            return false;
+        }
+        if (now() > until) {
+            *end = run.wait(0);
+            return false;
+        }
+    }
+    return true;
+}
+
+void killServer()
+{
+    if (display)
+        XCloseDisplay(display);
+    display = nullptr;
+    if (serverPid > 0) {
+        kill(serverPid, SIGKILL);
+        waitpid(serverPid, nullptr, 0);
+    }
+    serverPid = -1;
 }
 
 Frame grab()

@@ -65,6 +65,13 @@ Program launch(const std::string &dir, const std::vector<std::string> &env = {})
 // X server refused the connection (an environment failure under load).
 Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
 
+// Waits for the program's first picture (true) or its end (false, with
+// *end set); a program still doing neither after the wait is killed.
+bool showsOrEnds(Program &run, Outcome *end, double seconds = 60);
+
+// Ends the X server under a running program; the next use starts a new one.
+void killServer();
+
 Frame grab();
 Frame settled(); // a frame that stays the same over a few frame times
 void pointerTo(int x, int y);

@@ -17,7 +17,11 @@ static const double scale = 10.0;   // lattice units to eye units
 static int LoadGLTextures()
 {
     int Status = 0;
-    SDL_Surface *image = loadSpriteImage("data/sprite01.bmp");
+    // The context exists by now, so the implementation can say how large a
+    // texture it takes; a larger sprite is a failed load, not a GL error.
+    GLint largestSide = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largestSide);
+    SDL_Surface *image = loadSpriteImage("data/sprite01.bmp", largestSide);
     if (!image)
         return Status;
     Status = 1;

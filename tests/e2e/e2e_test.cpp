@@ -1,6 +1,6 @@
 // The program as a person meets it: started in a folder, shown on a real X
 // server, steered with the pointer and the keys, ended with Escape or a close.
-#include "../../tools/bmpwrite.h"
+#include "../../tools/bmpcorpus.h"
 #include "../../tools/xdrive.h"
 
 #include <X11/keysym.h>
@@ -9,6 +9,13 @@
 #include <cmath>
 #include <csignal>
 #include <fstream>
+#include <sys/stat.h>
+
+// Corpus cases are named in test listings, not dumped byte by byte.
+void PrintTo(const CorpusCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 namespace
 {
@@ -286,6 +293,79 @@ TEST_F(Running, LitPixelsCarryTheTint)
     EXPECT_GT(lit, 800 * 600 / 4);
     EXPECT_GT(unsaturated, 1000);
     escapeEndsWithZero();
+}
+
+// Every sprite file, however odd, either shows as the same picture does in a
+// plain 24-bit file, or ends the program with status 1 and no message.
+class SpriteFile : public testing::TestWithParam<CorpusCase>
+{
+  protected:
+    // The settled screen with this sprite, then Escape.
+    // The pointer was centred before the start and is not moved while it
+    // runs, so the lattice holds still.
+    Frame showAndQuit(Program &run)
+    {
+        Frame f = settled();
+        tap(XK_Escape);
+        Outcome e = run.wait(20);
+        EXPECT_TRUE(e.exited && e.status == 0) << "status " << e.status;
+        EXPECT_EQ(run.err(), "");
+        return f;
+    }
+};
+
+TEST_P(SpriteFile, ShowsRightOrEndsWithStatusOne)
+{
+    const CorpusCase &c = GetParam();
+    Scratch s;
+    if (c.folder)
+        ASSERT_EQ(mkdir(s.sprite().c_str(), 0755), 0);
+    else
+        std::ofstream(s.sprite(), std::ios::binary)
+            .write((const char *)c.bytes.data(), (std::streamsize)c.bytes.size());
+    pointerTo(400, 300);
+    Program run = launch(s.dir);
+    Outcome end;
+    if (!showsOrEnds(run, &end, 60)) {
+        ASSERT_TRUE(end.exited) << "neither drew nor ended";
+        EXPECT_NE(c.outcome, CorpusCase::shows) << "refused a picture it must show";
+        EXPECT_EQ(end.status, 1);
+        EXPECT_EQ(run.err(), "");
+        EXPECT_EQ(run.out(), "");
+        return;
+    }
+    ASSERT_NE(c.outcome, CorpusCase::refused) << "showed a file it must refuse";
+    const Frame got = showAndQuit(run);
+
+    Scratch plain;
+    ASSERT_TRUE(
+        writeBmp(plain.sprite().c_str(), c.picture.width, c.picture.height, c.picture.pixels));
+    pointerTo(400, 300);
+    Program reference = launchShowing(plain.dir);
+    const Frame want = showAndQuit(reference);
+    int worst = 0;
+    for (size_t n = 0; n < want.pixels.size(); n++)
+        for (int shift : {0, 8, 16})
+            worst = std::max(worst, std::abs((int)(got.pixels[n] >> shift & 255) -
+                                             (int)(want.pixels[n] >> shift & 255)));
+    if (worst > c.tolerance) {
+        saveFrame(got, testing::TempDir() + c.name + "-got.ppm");
+        saveFrame(want, testing::TempDir() + c.name + "-want.ppm");
+    }
+    EXPECT_LE(worst, c.tolerance) << "largest channel difference on screen";
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, SpriteFile, testing::ValuesIn(spriteCorpus()),
+                         [](const testing::TestParamInfo<CorpusCase> &i) { return i.param.name; });
+
+// Losing the display mid-run must end the program, not leave it hanging.
+TEST_F(Running, XServerGoingAwayEndsWithNonZero)
+{
+    start();
+    killServer();
+    Outcome e = run.wait(30);
+    ASSERT_TRUE(e.exited) << "still running without its X server";
+    EXPECT_NE(e.status, 0);
 }
 
 } // namespace

@@ -40,7 +40,7 @@ TEST_P(SpriteLoad, GivesBgrRowsOnFourByteBoundaries)
             pixels.push_back(colourAt(x, y));
     const std::string path = scratchFile("depth");
     ASSERT_TRUE(writeBmp(path.c_str(), c.width, c.height, pixels, c.bits));
-    SDL_Surface *image = loadSpriteImage(path.c_str());
+    SDL_Surface *image = loadSpriteImage(path.c_str(), 4096);
     unlink(path.c_str());
     ASSERT_NE(image, nullptr);
     EXPECT_EQ(image->w, c.width);
@@ -65,10 +65,10 @@ INSTANTIATE_TEST_SUITE_P(Depths, SpriteLoad,
 
 TEST(SpriteLoadFailure, MissingOrNotABmpGivesNothing)
 {
-    EXPECT_EQ(loadSpriteImage("no/such/sprite.bmp"), nullptr);
+    EXPECT_EQ(loadSpriteImage("no/such/sprite.bmp", 4096), nullptr);
     const std::string path = scratchFile("text");
     std::ofstream(path) << "not a picture\n";
-    EXPECT_EQ(loadSpriteImage(path.c_str()), nullptr);
+    EXPECT_EQ(loadSpriteImage(path.c_str(), 4096), nullptr);
     unlink(path.c_str());
 }
 

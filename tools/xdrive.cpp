@@ -177,7 +177,7 @@ Scratch::~Scratch()
 
 Program launch(const std::string &dir, const std::vector<std::string> &env)
 {
-    std::string display = displayName();
+    const std::string server = displayName();
     Program run;
     if (logs.empty())
         logs = makeTempDir("logs");
@@ -190,7 +190,7 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
     for (char **e = environ; *e; e++)
         if (strncmp(*e, "SDL_", 4) != 0 && strncmp(*e, "DISPLAY=", 8) != 0)
             vars.push_back(*e);
-    vars.push_back("DISPLAY=" + display);
+    vars.push_back("DISPLAY=" + server);
     vars.push_back("LIBGL_ALWAYS_SOFTWARE=1");
     for (const std::string &v : env)
         vars.push_back(v);

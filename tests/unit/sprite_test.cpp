@@ -1,7 +1,7 @@
 // The sprite loader hands the texture upload one layout only, 24-bit rows of
 // blue, green, red padded to four bytes, whatever the file's depth; files SDL
 // cannot read give nothing. No display is needed.
-#include "../../tools/bmpwrite.h"
+#include "../../tools/bmpcorpus.h"
 #include "render/render.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +70,45 @@ TEST(SpriteLoadFailure, MissingOrNotABmpGivesNothing)
     std::ofstream(path) << "not a picture\n";
     EXPECT_EQ(loadSpriteImage(path.c_str(), 4096), nullptr);
     unlink(path.c_str());
+}
+
+SDL_Surface *fromMemory(const std::vector<uint8_t> &bytes, int largestSide)
+{
+    return loadSpriteImageFrom(SDL_RWFromConstMem(bytes.data(), (int)bytes.size()), largestSide);
+}
+
+// The same outcomes straight from memory as the program shows on screen.
+TEST(SpriteLoadCorpus, RefusedFilesGiveNothingAndTheRestLoad)
+{
+    for (const CorpusCase &c : spriteCorpus()) {
+        if (c.folder)
+            continue;
+        SDL_Surface *image = fromMemory(c.bytes, 16384);
+        if (c.outcome == CorpusCase::refused) {
+            EXPECT_EQ(image, nullptr) << c.name;
+        }
+        if (c.outcome == CorpusCase::shows) {
+            EXPECT_NE(image, nullptr) << c.name;
+        }
+        if (image) {
+            EXPECT_EQ(image->w, c.picture.width) << c.name;
+            EXPECT_EQ(image->h, c.picture.height) << c.name;
+        }
+        SDL_FreeSurface(image);
+    }
+}
+
+// The side limit the GL implementation reports counts, on either side.
+TEST(SpriteLoadCorpus, SidesOverTheGivenLimitAreRefused)
+{
+    const std::vector<uint8_t> wide = encodeBmp(corpusPicture(64, 16, 4), Encoding{24});
+    const std::vector<uint8_t> tall = encodeBmp(corpusPicture(16, 64, 4), Encoding{24});
+    for (const std::vector<uint8_t> *bytes : {&wide, &tall}) {
+        EXPECT_EQ(fromMemory(*bytes, 63), nullptr);
+        SDL_Surface *image = fromMemory(*bytes, 64);
+        EXPECT_NE(image, nullptr);
+        SDL_FreeSurface(image);
+    }
 }
 
 } // namespace

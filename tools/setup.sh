@@ -2,12 +2,13 @@
 # Installs the Debian packages a task needs, and nothing when they are all
 # there already.
 #   tools/setup.sh run    build and run the demo
-#   tools/setup.sh test   also the test suite (Xvfb, XTest, GoogleTest)
+#   tools/setup.sh test   also the test suite (Xvfb, XTest, GoogleTest, clang
+#                         with the sanitizer and fuzzer runtimes)
 #   tools/setup.sh shots  also what the screenshot script uses
 set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
-test=(xvfb libx11-dev libxtst-dev libgtest-dev)
+test=(xvfb libx11-dev libxtst-dev libgtest-dev clang-14 libclang-rt-14-dev)
 shots=("${test[@]}" imagemagick)
 
 case "${1:-}" in

@@ -61,12 +61,20 @@ struct Program {
 // ("NAME=value").
 Program launch(const std::string &dir, const std::vector<std::string> &env = {});
 
+// What the test run gives every program on purpose, for instance which SDL
+// runtime to load: the space-separated NAME=value words of the caller's
+// XDRIVE_ENV (a single variable, so that ctest can set it).
+std::vector<std::string> selectedEnv();
+
 // Starts the program and waits for its first picture. Retries only when the
 // X server refused the connection (an environment failure under load).
 Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
 
 Frame grab();
 Frame settled(); // a frame that stays the same over a few frame times
+// Where the program is to see the pointer next, whichever SDL runtime it
+// uses (one of them re-centres the X pointer after every motion: targets
+// then should stay within 400 pixels across and 300 down of the last one).
 void pointerTo(int x, int y);
 void tap(unsigned long keysym, int times = 1);
 void click(unsigned button);

@@ -26,11 +26,12 @@ namespace
 pid_t serverPid = -1;
 Display *display = nullptr;
 std::string name;
-std::vector<pid_t> started; // programs not yet reaped
-std::string logs;           // folder of the programs' captured output
-int launches;               // programs started so far
-bool warping;               // the program's SDL re-centres the pointer after each motion
-int seenX, seenY;           // where the program last saw the pointer, in display pixels
+std::vector<pid_t> started;                // programs not yet reaped
+std::string logs;                          // folder of the programs' captured output
+int launches;                              // programs started so far
+std::string program = GLOWLATTICE_PROGRAM; // what launch starts
+bool warping;     // the program's SDL re-centres the pointer after each motion
+int seenX, seenY; // where the program last saw the pointer, in display pixels
 
 void fail(const std::string &what)
 {
@@ -208,6 +209,11 @@ void findPointerMode()
 
 } // namespace
 
+void useProgram(const std::string &path)
+{
+    program = path;
+}
+
 std::vector<std::string> selectedEnv()
 {
     std::vector<std::string> vars;
@@ -278,8 +284,8 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         for (std::string &v : vars)
             envp.push_back(&v[0]);
         envp.push_back(nullptr);
-        char *argv[] = {(char *)GLOWLATTICE_PROGRAM, nullptr};
-        execve(GLOWLATTICE_PROGRAM, argv, envp.data());
+        char *argv[] = {&program[0], nullptr};
+        execve(program.c_str(), argv, envp.data());
         _exit(127);
     }
     started.push_back(run.pid);

@@ -57,6 +57,9 @@ struct Program {
     std::string out() const;
 };
 
+// Starts path instead of the built program from now on (an installed copy).
+void useProgram(const std::string &path);
+
 // Starts the program with dir as its working directory and the given extra environment
 // ("NAME=value").
 Program launch(const std::string &dir, const std::vector<std::string> &env = {});

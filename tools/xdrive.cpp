@@ -26,9 +26,12 @@ namespace
 pid_t serverPid = -1;
 Display *display = nullptr;
 std::string name;
-std::vector<pid_t> started; // programs not yet reaped
-std::string logs;           // folder of the programs' captured output
-int launches;               // programs started so far
+std::vector<pid_t> started;                // programs not yet reaped
+std::string logs;                          // folder of the programs' captured output
+int launches;                              // programs started so far
+std::string program = GLOWLATTICE_PROGRAM; // what launch starts
+bool warping;     // the program's SDL re-centres the pointer after each motion
+int seenX, seenY; // where the program last saw the pointer, in display pixels
 
 void fail(const std::string &what)
 {
@@ -143,6 +146,16 @@ bool refusedByServer(const std::string &err)
            err == "Video initialization failed: No available video device\n";
 }
 
+// NAME=value replaces any earlier NAME, so the last setting wins.
+void setVar(std::vector<std::string> &vars, const std::string &v)
+{
+    const std::string key = v.substr(0, v.find('=') + 1);
+    vars.erase(std::remove_if(vars.begin(), vars.end(),
+                              [&](const std::string &o) { return o.rfind(key, 0) == 0; }),
+               vars.end());
+    vars.push_back(v);
+}
+
 Display *xserver()
 {
     if (!display)
@@ -150,7 +163,69 @@ Display *xserver()
     return display;
 }
 
+// The X pointer's position on the screen.
+void pointerAt(int &x, int &y)
+{
+    Display *d = xserver();
+    Window root, child;
+    int wx, wy;
+    unsigned mask;
+    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask);
+}
+
+void movePointer(int x, int y)
+{
+    Display *d = xserver();
+    XTestFakeMotionEvent(d, 0, x, y, CurrentTime);
+    XSync(d, False);
+}
+
+// Waits until the program has put the pointer back at the centre; false if
+// it did not within the time given.
+bool recentred(double seconds)
+{
+    int x = -1, y = -1;
+    for (const double until = now() + seconds; now() < until; pause(0.02)) {
+        pointerAt(x, y);
+        if (x == 400 && y == 300)
+            return true;
+    }
+    return false;
+}
+
+// The original SDL 1.2 runtime reports the pointer where X has it. The one
+// built on SDL2, full screen with the pointer hidden, works in relative mode:
+// it moves the X pointer back to the centre after every motion and reports
+// its own sum of the motions, and it drops the deltas of the first motion it
+// sees. One small move off centre tells the two apart and uses up that first
+// motion; either way the program is then left seeing the centre.
+void findPointerMode()
+{
+    movePointer(410, 300);
+    warping = recentred(1.0);
+    if (!warping)
+        movePointer(400, 300);
+    seenX = 400;
+    seenY = 300;
+    pause(0.1);
+}
+
 } // namespace
+
+void useProgram(const std::string &path)
+{
+    program = path;
+}
+
+std::vector<std::string> selectedEnv()
+{
+    std::vector<std::string> vars;
+    std::istringstream in(getenv("XDRIVE_ENV") ? getenv("XDRIVE_ENV") : "");
+    for (std::string v; in >> v;)
+        if (v.find('=') != std::string::npos)
+            vars.push_back(v);
+    return vars;
+}
 
 std::string displayName()
 {
@@ -185,15 +260,19 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
     run.stderrPath = base + ".err";
     run.stdoutPath = base + ".out";
     // The program sees the caller's environment, less anything that would
-    // steer SDL, plus the test server and Mesa's software renderer.
+    // steer SDL, plus the test server and Mesa's software renderer, plus what
+    // the test run selects on purpose (selectedEnv).
     std::vector<std::string> vars;
     for (char **e = environ; *e; e++)
-        if (strncmp(*e, "SDL_", 4) != 0 && strncmp(*e, "DISPLAY=", 8) != 0)
+        if (strncmp(*e, "SDL_", 4) != 0 && strncmp(*e, "DISPLAY=", 8) != 0 &&
+            strncmp(*e, "XDRIVE_ENV=", 11) != 0)
             vars.push_back(*e);
-    vars.push_back("DISPLAY=" + server);
-    vars.push_back("LIBGL_ALWAYS_SOFTWARE=1");
+    setVar(vars, "DISPLAY=" + server);
+    setVar(vars, "LIBGL_ALWAYS_SOFTWARE=1");
+    for (const std::string &v : selectedEnv())
+        setVar(vars, v);
     for (const std::string &v : env)
-        vars.push_back(v);
+        setVar(vars, v);
     run.pid = fork();
     if (run.pid == 0) {
         if (chdir(dir.c_str()) != 0)
@@ -208,8 +287,8 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         for (std::string &v : vars)
             envp.push_back(&v[0]);
         envp.push_back(nullptr);
-        char *argv[] = {(char *)GLOWLATTICE_PROGRAM, nullptr};
-        execve(GLOWLATTICE_PROGRAM, argv, envp.data());
+        char *argv[] = {&program[0], nullptr};
+        execve(program.c_str(), argv, envp.data());
         _exit(127);
     }
     started.push_back(run.pid);
@@ -263,8 +342,10 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
                 fail("program drew nothing in 60 s"); // it is killed at exit
             }
         }
-        if (!refused)
+        if (!refused) {
+            findPointerMode();
             return run;
+        }
         // The server was busy: launch again.
     }
 }
@@ -332,9 +413,17 @@ Frame settled()
 
 void pointerTo(int x, int y)
 {
-    Display *d = xserver();
-    XTestFakeMotionEvent(d, 0, x, y, CurrentTime);
-    XSync(d, False);
+    if (warping) {
+        // Moves from the centre become the program's motions; wait for the
+        // re-centring so that the next move starts from there too.
+        movePointer(400 + x - seenX, 300 + y - seenY);
+        if (x != seenX || y != seenY)
+            recentred(5.0);
+    } else {
+        movePointer(x, y);
+    }
+    seenX = x;
+    seenY = y;
 }
 
 void tap(unsigned long keysym, int times)

@@ -57,9 +57,17 @@ struct Program {
     std::string out() const;
 };
 
+// Starts path instead of the built program from now on (an installed copy).
+void useProgram(const std::string &path);
+
 // Starts the program with dir as its working directory and the given extra environment
 // ("NAME=value").
 Program launch(const std::string &dir, const std::vector<std::string> &env = {});
+
+// What the test run gives every program on purpose, for instance which SDL
+// runtime to load: the space-separated NAME=value words of the caller's
+// XDRIVE_ENV (a single variable, so that ctest can set it).
+std::vector<std::string> selectedEnv();
 
 // Starts the program and waits for its first picture. Retries only when the
 // X server refused the connection (an environment failure under load).
@@ -74,6 +82,9 @@ void killServer();
 
 Frame grab();
 Frame settled(); // a frame that stays the same over a few frame times
+// Where the program is to see the pointer next, whichever SDL runtime it
+// uses (one of them re-centres the X pointer after every motion: targets
+// then should stay within 400 pixels across and 300 down of the last one).
 void pointerTo(int x, int y);
 void tap(unsigned long keysym, int times = 1);
 void click(unsigned button);

@@ -6,9 +6,12 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
+#include <string>
 #include <sys/stat.h>
 
 // Corpus cases are named in test listings, not dumped byte by byte.
@@ -366,6 +369,42 @@ TEST_F(Running, XServerGoingAwayEndsWithNonZero)
     Outcome e = run.wait(30);
     ASSERT_TRUE(e.exited) << "still running without its X server";
     EXPECT_NE(e.status, 0);
+}
+
+// The suite runs once per SDL 1.2 runtime; a run on the compatibility
+// library proves nothing unless the program really maps it. Without a
+// selected library folder the program uses the system's original 1.2
+// runtime, which needs no SDL2.
+std::string canonical(const std::string &path)
+{
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+TEST_F(Running, MapsTheSelectedSdlRuntime)
+{
+    start();
+    std::ifstream maps("/proc/" + std::to_string(run.pid) + "/maps");
+    std::string line, sdl12, sdl2;
+    while (std::getline(maps, line)) {
+        const std::string path = line.substr(std::min(line.find('/'), line.size()));
+        if (path.find("/libSDL-1.2.so") != std::string::npos)
+            sdl12 = path;
+        if (path.find("/libSDL2-2.0.so") != std::string::npos)
+            sdl2 = path;
+    }
+    ASSERT_NE(sdl12, "") << "no SDL 1.2 library mapped";
+    std::string selected;
+    for (const std::string &v : selectedEnv())
+        if (v.rfind("LD_LIBRARY_PATH=", 0) == 0)
+            selected = v.substr(16);
+    if (!selected.empty()) {
+        EXPECT_EQ(canonical(sdl12).rfind(canonical(selected) + "/", 0), 0u) << sdl12;
+        EXPECT_NE(sdl2, "") << "the compatibility runtime works through SDL2";
+    } else {
+        EXPECT_EQ(sdl2, "") << "SDL2 mapped under the original runtime: " << sdl2;
+    }
+    escapeEndsWithZero();
 }
 
 } // namespace

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Retakes the README's pictures from the real program under its own Xvfb with
+# Mesa's software renderer: the still docs/screenshot.png and the animation
+# docs/drift.gif (the pointer drifting off centre and back), plus the
+# package's icon, tinted from the sprite.
+#   tools/media.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/setup.sh shots
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=ON >/dev/null
+cmake --build build -j"$(nproc)" --target shoot >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+./build/shoot "$work/still.ppm" "$work"
+# A 128-colour palette keeps the still small; the picture is all one hue.
+convert "$work/still.ppm" -strip -colors 128 PNG8:docs/screenshot.png
+# Two fifths the size, 10 frames a second, looping; one small palette and
+# lossy compression keep it near a megabyte.
+convert "$work"/frame*.ppm -resize 40% -strip "$work/frame%03d.gif"
+gifsicle -O3 --colors 32 --lossy=80 --delay 10 --loopcount=forever "$work"/frame*.gif -o docs/drift.gif
+convert data/sprite01.bmp -alpha copy -fill 'rgb(170,140,255)' -colorize 100 -strip \
+    PNG32:packaging/glowlattice.png
+ls -l docs/screenshot.png docs/drift.gif packaging/glowlattice.png

@@ -5,18 +5,21 @@
 #   tools/setup.sh test   also the test suite (Xvfb, XTest, GoogleTest, clang
 #                         with the sanitizer and fuzzer runtimes)
 #   tools/setup.sh shots  also what the screenshot script uses
+#   tools/setup.sh bench  the benchmarks (Google Benchmark, valgrind, Xvfb)
 set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 test=(xvfb libx11-dev libxtst-dev libgtest-dev clang-14 libclang-rt-14-dev libsdl2-2.0-0 desktop-file-utils)
 shots=("${test[@]}" imagemagick gifsicle)
+bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 
 case "${1:-}" in
 run) wanted=("${run[@]}") ;;
 test) wanted=("${run[@]}" "${test[@]}") ;;
 shots) wanted=("${run[@]}" "${shots[@]}") ;;
+bench) wanted=("${bench[@]}") ;;
 *)
-    echo "usage: $0 run|test|shots" >&2
+    echo "usage: $0 run|test|shots|bench" >&2
     exit 2
     ;;
 esac

@@ -2,6 +2,7 @@
 // once when stored, so the result does not depend on how the compiler orders
 // or contracts the float arithmetic.
 #include "cloud.h"
+#include "kernels.h"
 
 static int i; // element, column or point counter of the routine running
 
@@ -61,16 +62,12 @@ void addmat(float *matrixf, float *matrixa, float *matrixb)
 }
 
 // Applies the upper three rows of matrix to points start up to, not
-// including, number (an end index, not a count).
+// including, number (an end index, not a count). The work is done by the
+// widest kernel this CPU runs; all of them give the same bits.
 void finmat(float *matrix, int start, int number)
 {
-    const double m0 = matrix[0], m1 = matrix[1], m2 = matrix[2], m3 = matrix[3];
-    const double m4 = matrix[4], m5 = matrix[5], m6 = matrix[6], m7 = matrix[7];
-    const double m8 = matrix[8], m9 = matrix[9], m10 = matrix[10], m11 = matrix[11];
-    for (i = start; i < number; i++) {
-        const double x = xd[i], y = yd[i], z = zd[i];
-        cxd[i] = (float)(m0 * x + m1 * y + m2 * z + m3);
-        cyd[i] = (float)(m4 * x + m5 * y + m6 * z + m7);
-        czd[i] = (float)(m8 * x + m9 * y + m10 * z + m11);
-    }
+    if (cpuHasAvx2())
+        finmatAvx2(matrix, start, number);
+    else
+        finmatPortable(matrix, start, number);
 }

@@ -51,7 +51,7 @@ awk '/^program/ { p[++np] = $7; r += $9; ff += $11; rs = $13; re = $15 }
          for (i = 1; i <= np; i++) { sp += p[i]; sq += q[i] }
          printf "program fps %.2f, replay fps %.2f, ratio %.3f (target >= 0.98)\n", sp/np, sq/nq, sp/sq
          printf "rotation share of the program frame %.4f; display open to first frame %.1f ms\n", r/np, ff/np
-         printf "resident set over the last run's measured frames: %d KiB -> %d KiB\n", rs, re
+         printf "resident set over the measured frames of the last run: %d KiB -> %d KiB\n", rs, re
      }' build/frames.txt
 
 echo "== instructions per frame (callgrind, 3 frames after 2 of warm-up)"
@@ -59,4 +59,5 @@ out=build/callgrind.out
 PROBE_FRAMES=3 PROBE_WARMUP=2 PROBE_OUT=/dev/null LD_PRELOAD=$probe \
     valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file=$out ./build/glowlattice \
     2>/dev/null
-bash bench/objshare.sh "$out" glowlattice
+# The client request writes the bracketed frames to the first numbered dump.
+bash bench/objshare.sh "$out.1" glowlattice

@@ -56,6 +56,19 @@ void removeTree(const std::string &path)
         fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
+// Our connection first, then the server itself.
+void stopServer(int signal)
+{
+    if (display)
+        XCloseDisplay(display);
+    display = nullptr;
+    if (serverPid > 0) {
+        kill(serverPid, signal);
+        waitpid(serverPid, nullptr, 0);
+    }
+    serverPid = -1;
+}
+
 void endAll()
 {
     for (pid_t pid : started) {
@@ -63,14 +76,7 @@ void endAll()
         waitpid(pid, nullptr, 0);
     }
     started.clear();
-    if (display)
-        XCloseDisplay(display);
-    display = nullptr;
-    if (serverPid > 0) {
-        kill(serverPid, SIGTERM);
-        waitpid(serverPid, nullptr, 0);
-    }
-    serverPid = -1;
+    stopServer(SIGTERM);
     if (!logs.empty())
         removeTree(logs);
     logs.clear();
@@ -370,14 +376,7 @@ bool showsOrEnds(Program &run, Outcome *end, double seconds)
 
 void killServer()
 {
-    if (display)
-        XCloseDisplay(display);
-    display = nullptr;
-    if (serverPid > 0) {
-        kill(serverPid, SIGKILL);
-        waitpid(serverPid, nullptr, 0);
-    }
-    serverPid = -1;
+    stopServer(SIGKILL);
 }
 
 Frame grab()

@@ -4,7 +4,7 @@
 #include "cloud.h"
 #include "kernels.h"
 
-static int i; // element, column or point counter of the routine running
+static int i; // element or column counter of the routine running
 
 void matbasic(float *matrix)
 {

@@ -10,7 +10,7 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON -DGLOWLAT
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 
-CC=clang-14 CXX=clang++-14 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_SANITIZE=ON -DGLOWLATTICE_FUZZ=ON
 cmake --build build-asan -j"$(nproc)"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

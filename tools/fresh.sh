@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Tries the README's two commands as a new user would, on a fresh minimal
+# root of a Debian release: the test command, then the demo command (set-up,
+# build, and the demo itself for a few seconds on an Xvfb, ended by a close
+# request). The root is made with debootstrap once and kept as a tarball
+# between runs; each run unpacks a fresh copy and clones the committed tree
+# (HEAD, not the working tree) into it. Needs root.
+#   tools/fresh.sh trixie|bookworm
+set -euo pipefail
+release=${1:-}
+case "$release" in
+trixie | bookworm) ;;
+*)
+    echo "usage: $0 trixie|bookworm" >&2
+    exit 2
+    ;;
+esac
+[ "$(id -u)" -eq 0 ] || { echo "fresh: needs root (debootstrap, mount, chroot)" >&2; exit 2; }
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/glowlattice
+tarball=$cache/$release-minbase.tar
+log=$cache/fresh-$release.log
+began=$(date +%s)
+step="making the root"
+mkdir -p "$cache"
+root=$(mktemp -d /var/tmp/glowlattice-fresh-"$release"-XXXXXX)
+
+summary() {
+    local secs=$(($(date +%s) - began))
+    printf 'fresh %s: %s in %dm%02ds (log: %s)\n' "$release" "$1" $((secs / 60)) $((secs % 60)) "$log"
+}
+
+# Whatever happened: end what still runs inside the root, detach its mounts
+# (lazily, so a busy one cannot keep it), and only then delete it.
+cleanup() {
+    local status=$? p
+    trap - EXIT INT TERM
+    for p in /proc/[0-9]*; do
+        [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -KILL "${p#/proc/}" 2>/dev/null
+    done
+    for m in proc sys dev; do
+        umount -R -l "$root/$m" 2>/dev/null || true
+    done
+    rm -rf --one-file-system "$root"
+    if [ $status -eq 0 ]; then summary "passed"; else summary "FAILED while $step"; fi
+    exit $status
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+exec > >(tee "$log") 2>&1
+
+if [ -f "$tarball" ]; then
+    tar -C "$root" -xf "$tarball"
+else
+    command -v debootstrap >/dev/null || apt-get install -y -q debootstrap
+    debootstrap --variant=minbase --include=git,ca-certificates,sudo "$release" "$root"
+    tar -C "$root" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
+fi
+mount -t proc proc "$root/proc"
+for m in sys dev; do
+    mount --rbind "/$m" "$root/$m"
+    mount --make-rslave "$root/$m"
+done
+cp /etc/resolv.conf "$root/etc/resolv.conf"
+git clone -q "$repo" "$root/root/glowlattice"
+
+inside() {
+    chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+        bash -euc "cd /root/glowlattice && $1"
+}
+
+step="running the test command"
+inside 'bash tools/test.sh'
+
+# The demo command as written, on an Xvfb of its own: it must build, start
+# and still be running a few seconds later; a close request then ends it
+# with 0 (demo.sh hands its process over to the program).
+step="running the demo command"
+inside '
+Xvfb :77 -screen 0 800x600x24 -nolisten tcp 2>/dev/null &
+export DISPLAY=:77 LIBGL_ALWAYS_SOFTWARE=1
+bash tools/demo.sh &
+demo=$!
+for n in $(seq 600); do
+    [ "$(cat /proc/$demo/comm 2>/dev/null)" = glowlattice ] && break
+    kill -0 $demo 2>/dev/null || { wait $demo || echo "demo ended early: $?"; exit 1; }
+    sleep 1
+done
+sleep 5
+kill -0 $demo || { echo "the demo did not keep running"; exit 1; }
+kill -TERM $demo
+wait $demo
+'

@@ -5,13 +5,15 @@
 # request). The root is made with debootstrap once and kept as a tarball
 # between runs; each run unpacks a fresh copy and clones the committed tree
 # (HEAD, not the working tree) into it. Needs root.
-#   tools/fresh.sh trixie|bookworm
+#   tools/fresh.sh trixie|bookworm [COMMAND]
+# With COMMAND, runs that instead (bash, in the clone, as root).
 set -euo pipefail
 release=${1:-}
+command=${2:-}
 case "$release" in
 trixie | bookworm) ;;
 *)
-    echo "usage: $0 trixie|bookworm" >&2
+    echo "usage: $0 trixie|bookworm [COMMAND]" >&2
     exit 2
     ;;
 esac
@@ -70,6 +72,12 @@ inside() {
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         bash -euc "cd /root/glowlattice && $1"
 }
+
+if [ -n "$command" ]; then
+    step="running: $command"
+    inside "$command"
+    exit 0
+fi
 
 step="running the test command"
 inside 'bash tools/test.sh'

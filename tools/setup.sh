@@ -46,6 +46,8 @@ else
     exit 1
 fi
 echo "setup: installing ${missing[*]:-nothing, updating the package lists}"
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
-[ ${#missing[@]} -eq 0 ] ||
-    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+# A fresh machine may still be busy with its own upgrades: wait for apt's
+# lock rather than fail.
+apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600)
+"${apt[@]}" update
+[ ${#missing[@]} -eq 0 ] || "${apt[@]}" install -y --no-install-recommends "${missing[@]}"

@@ -24,13 +24,15 @@ namespace
 {
 
 pid_t serverPid = -1;
+pid_t managerPid = -1; // the window manager, when the screen has one
 Display *display = nullptr;
 std::string name;
 std::vector<pid_t> started;                // programs not yet reaped
 std::string logs;                          // folder of the programs' captured output
 int launches;                              // programs started so far
 std::string program = GLOWLATTICE_PROGRAM; // what launch starts
-bool warping;     // the program's SDL re-centres the pointer after each motion
+int screenWidth = 800, screenHeight = 600; // the next server's screen, in pixels
+bool managed;                               // the next server runs a window manager
 int seenX, seenY; // where the program last saw the pointer, in display pixels
 
 void fail(const std::string &what)
@@ -56,17 +58,23 @@ void removeTree(const std::string &path)
         fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-// Our connection first, then the server itself.
+void stop(pid_t &pid, int signal)
+{
+    if (pid > 0) {
+        kill(pid, signal);
+        waitpid(pid, nullptr, 0);
+    }
+    pid = -1;
+}
+
+// Our connection first, then the window manager and the server itself.
 void stopServer(int signal)
 {
     if (display)
         XCloseDisplay(display);
     display = nullptr;
-    if (serverPid > 0) {
-        kill(serverPid, signal);
-        waitpid(serverPid, nullptr, 0);
-    }
-    serverPid = -1;
+    stop(managerPid, signal);
+    stop(serverPid, signal);
 }
 
 void endAll()
@@ -90,6 +98,44 @@ std::string makeTempDir(const char *what)
     return tmpl;
 }
 
+// Starts argv with its output discarded and DISPLAY set to our server.
+pid_t spawnQuiet(const std::vector<const char *> &argv)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 1);
+        dup2(devnull, 2);
+        if (!name.empty())
+            setenv("DISPLAY", name.c_str(), 1);
+        execvp(argv[0], const_cast<char **>(argv.data()));
+        _exit(127);
+    }
+    return pid;
+}
+
+// A desktop's window manager, as a user has one: waits until it has taken
+// the screen (it names itself on the root window), so that the program's
+// window is managed from the start.
+void startManager()
+{
+    managerPid = spawnQuiet({"openbox", "--sm-disable", nullptr});
+    Atom check = XInternAtom(display, "_NET_SUPPORTING_WM_CHECK", False);
+    for (const double until = now() + 20; now() < until; pause(0.05)) {
+        Atom type;
+        int format;
+        unsigned long items, left;
+        unsigned char *data = nullptr;
+        XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, AnyPropertyType,
+                           &type, &format, &items, &left, &data);
+        if (data)
+            XFree(data);
+        if (items)
+            return;
+    }
+    fail("openbox did not take the screen (is the openbox package installed?)");
+}
+
 void startServer()
 {
     // -displayfd lets the server take the first free display itself, so
@@ -97,17 +143,12 @@ void startServer()
     int fds[2];
     if (pipe(fds) != 0)
         fail("pipe");
-    serverPid = fork();
-    if (serverPid == 0) {
-        close(fds[0]);
-        int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 1);
-        dup2(devnull, 2);
-        std::string fd = std::to_string(fds[1]);
-        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24", "-nolisten",
-               "tcp", "-noreset", "+extension", "GLX", (char *)nullptr);
-        _exit(127);
-    }
+    const std::string fd = std::to_string(fds[1]);
+    const std::string screen =
+        std::to_string(screenWidth) + "x" + std::to_string(screenHeight) + "x24";
+    name.clear();
+    serverPid = spawnQuiet({"Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(),
+                            "-nolisten", "tcp", "-noreset", "+extension", "GLX", nullptr});
     close(fds[1]);
     std::string number;
     char c;
@@ -126,6 +167,8 @@ void startServer()
         display = XOpenDisplay(name.c_str());
     if (!display)
         fail("Xvfb on " + name + " does not answer");
+    if (managed)
+        startManager();
 }
 
 std::string slurp(const std::string &path)
@@ -169,16 +212,6 @@ Display *xserver()
     return display;
 }
 
-// The X pointer's position on the screen.
-void pointerAt(int &x, int &y)
-{
-    Display *d = xserver();
-    Window root, child;
-    int wx, wy;
-    unsigned mask;
-    XQueryPointer(d, DefaultRootWindow(d), &root, &child, &x, &y, &wx, &wy, &mask);
-}
-
 void movePointer(int x, int y)
 {
     Display *d = xserver();
@@ -186,37 +219,14 @@ void movePointer(int x, int y)
     XSync(d, False);
 }
 
-// Waits until the program has put the pointer back at the centre; false if
-// it did not within the time given.
-bool recentred(double seconds)
-{
-    int x = -1, y = -1;
-    for (const double until = now() + seconds; now() < until; pause(0.02)) {
-        pointerAt(x, y);
-        if (x == 400 && y == 300)
-            return true;
-    }
-    return false;
-}
-
-// The original SDL 1.2 runtime reports the pointer where X has it. The one
-// built on SDL2, full screen with the pointer hidden, works in relative mode:
-// it moves the X pointer back to the centre after every motion and reports
-// its own sum of the motions, and it drops the deltas of the first motion it
-// sees. One small move off centre tells the two apart and uses up that first
-// motion; either way the program is then left seeing the centre.
-void findPointerMode()
-{
-    movePointer(410, 300);
-    warping = recentred(1.0);
-    if (!warping)
-        movePointer(400, 300);
-    seenX = 400;
-    seenY = 300;
-    pause(0.1);
-}
-
 } // namespace
+
+void useScreen(int width, int height, bool windowManager)
+{
+    screenWidth = width;
+    screenHeight = height;
+    managed = windowManager;
+}
 
 void useProgram(const std::string &path)
 {
@@ -259,6 +269,12 @@ Scratch::~Scratch()
 Program launch(const std::string &dir, const std::vector<std::string> &env)
 {
     const std::string server = displayName();
+    // The pointer rests at the middle of the screen, where the program's
+    // display is centred, when the program starts; from there it is moved
+    // only by relative motions (pointerTo).
+    movePointer(screenWidth / 2, screenHeight / 2);
+    seenX = 400;
+    seenY = 300;
     Program run;
     if (logs.empty())
         logs = makeTempDir("logs");
@@ -348,10 +364,8 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
                 fail("program drew nothing in 60 s"); // it is killed at exit
             }
         }
-        if (!refused) {
-            findPointerMode();
+        if (!refused)
             return run;
-        }
         // The server was busy: launch again.
     }
 }
@@ -410,17 +424,14 @@ Frame settled()
     return last;
 }
 
+// A relative motion, as a mouse sends it: every SDL 1.2 runtime follows it,
+// whether it reports where X has the pointer or, with the pointer hidden,
+// its own sum of the motions.
 void pointerTo(int x, int y)
 {
-    if (warping) {
-        // Moves from the centre become the program's motions; wait for the
-        // re-centring so that the next move starts from there too.
-        movePointer(400 + x - seenX, 300 + y - seenY);
-        if (x != seenX || y != seenY)
-            recentred(5.0);
-    } else {
-        movePointer(x, y);
-    }
+    Display *d = xserver();
+    XTestFakeRelativeMotionEvent(d, x - seenX, y - seenY, CurrentTime);
+    XSync(d, False);
     seenX = x;
     seenY = y;
 }

@@ -57,6 +57,10 @@ struct Program {
     std::string out() const;
 };
 
+// The screen of the X server started on first use: 800 x 600 with no window
+// manager unless set otherwise before then.
+void useScreen(int width, int height, bool windowManager);
+
 // Starts path instead of the built program from now on (an installed copy).
 void useProgram(const std::string &path);
 
@@ -82,9 +86,8 @@ void killServer();
 
 Frame grab();
 Frame settled(); // a frame that stays the same over a few frame times
-// Where the program is to see the pointer next, whichever SDL runtime it
-// uses (one of them re-centres the X pointer after every motion: targets
-// then should stay within 400 pixels across and 300 down of the last one).
+// Where the program is to see the pointer next, in its 800 x 600 display,
+// moving from where it last saw it (the centre at launch).
 void pointerTo(int x, int y);
 void tap(unsigned long keysym, int times = 1);
 void click(unsigned button);

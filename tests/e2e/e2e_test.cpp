@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <ctime>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -158,6 +159,15 @@ class Running : public testing::Test
         tap(XK_Escape);
         expectEndsWithZero();
     }
+    // Whether the picture changes over a second, once the last input has
+    // reached the program.
+    bool turning()
+    {
+        pause(0.5);
+        Frame a = grab();
+        pause(1.0);
+        return !(grab() == a);
+    }
 };
 
 TEST_F(Running, EscapeEndsWithZero)
@@ -214,11 +224,7 @@ TEST_P(Pointer, SteersTheTurn)
     const PointerCase &c = GetParam();
     start();
     pointerTo(c.x, c.y);
-    pause(0.5); // let the motion reach the program
-    Frame a = grab();
-    pause(1.0);
-    Frame b = grab();
-    EXPECT_EQ(!(a == b), c.turns);
+    EXPECT_EQ(turning(), c.turns);
     escapeEndsWithZero();
 }
 
@@ -236,7 +242,6 @@ INSTANTIATE_TEST_SUITE_P(Positions, Pointer,
 TEST_F(Running, UpAndDownMoveTheLatticeNearerAndFarther)
 {
     start();
-    pointerTo(400, 300);
     float zoom = -25.0f;
     tap(XK_Down, 50);
     for (int n = 0; n < 50; n++)
@@ -303,9 +308,8 @@ TEST_F(Running, LitPixelsCarryTheTint)
 class SpriteFile : public testing::TestWithParam<CorpusCase>
 {
   protected:
-    // The settled screen with this sprite, then Escape.
-    // The pointer was centred before the start and is not moved while it
-    // runs, so the lattice holds still.
+    // The settled screen with this sprite, then Escape. The pointer rests
+    // at the centre, so the lattice holds still.
     Frame showAndQuit(Program &run)
     {
         Frame f = settled();
@@ -326,7 +330,6 @@ TEST_P(SpriteFile, ShowsRightOrEndsWithStatusOne)
     else
         std::ofstream(s.sprite(), std::ios::binary)
             .write((const char *)c.bytes.data(), (std::streamsize)c.bytes.size());
-    pointerTo(400, 300);
     Program run = launch(s.dir);
     Outcome end;
     if (!showsOrEnds(run, &end, 60)) {
@@ -343,7 +346,6 @@ TEST_P(SpriteFile, ShowsRightOrEndsWithStatusOne)
     Scratch plain;
     ASSERT_TRUE(
         writeBmp(plain.sprite().c_str(), c.picture.width, c.picture.height, c.picture.pixels));
-    pointerTo(400, 300);
     Program reference = launchShowing(plain.dir);
     const Frame want = showAndQuit(reference);
     int worst = 0;
@@ -371,16 +373,31 @@ TEST_F(Running, XServerGoingAwayEndsWithNonZero)
     EXPECT_NE(e.status, 0);
 }
 
-// The suite runs once per SDL 1.2 runtime; a run on the compatibility
-// library proves nothing unless the program really maps it. Without a
-// selected library folder the program uses the system's original 1.2
-// runtime, which needs no SDL2.
+// The suite runs once per SDL 1.2 runtime: the system's, and the other one
+// from a library folder the run selects.
+std::string selectedFolder()
+{
+    for (const std::string &v : selectedEnv())
+        if (v.rfind("LD_LIBRARY_PATH=", 0) == 0)
+            return v.substr(16);
+    return "";
+}
+
+bool compatRuntime()
+{
+    return std::string(selectedFolder().empty() ? GLOWLATTICE_SYSTEM_SDL
+                                                : GLOWLATTICE_OTHER_SDL) == "compat";
+}
+
 std::string canonical(const std::string &path)
 {
     char buf[PATH_MAX];
     return realpath(path.c_str(), buf) ? std::string(buf) : path;
 }
 
+// A run proves nothing about a runtime unless the program really maps it:
+// the selected folder's library, and SDL2 exactly when it is the
+// compatibility library, which works through it.
 TEST_F(Running, MapsTheSelectedSdlRuntime)
 {
     start();
@@ -394,15 +411,60 @@ TEST_F(Running, MapsTheSelectedSdlRuntime)
             sdl2 = path;
     }
     ASSERT_NE(sdl12, "") << "no SDL 1.2 library mapped";
-    std::string selected;
-    for (const std::string &v : selectedEnv())
-        if (v.rfind("LD_LIBRARY_PATH=", 0) == 0)
-            selected = v.substr(16);
-    if (!selected.empty()) {
-        EXPECT_EQ(canonical(sdl12).rfind(canonical(selected) + "/", 0), 0u) << sdl12;
-        EXPECT_NE(sdl2, "") << "the compatibility runtime works through SDL2";
-    } else {
-        EXPECT_EQ(sdl2, "") << "SDL2 mapped under the original runtime: " << sdl2;
+    const std::string folder = selectedFolder();
+    if (!folder.empty()) {
+        EXPECT_EQ(canonical(sdl12).rfind(canonical(folder) + "/", 0), 0u) << sdl12;
+    }
+    EXPECT_EQ(sdl2 != "", compatRuntime()) << sdl12 << " with SDL2 at '" << sdl2 << "'";
+    escapeEndsWithZero();
+}
+
+// A desktop larger than the display mode, with a window manager, as most
+// users have. The original runtime shows the picture at its own size in the
+// middle and maps the screen's centre to the display's; the compatibility
+// library scales it to the screen's height and starts it turning with the
+// pointer at rest (docs/runtimes.md).
+class Desktop : public Running
+{
+  protected:
+    Desktop()
+    {
+        useScreen(1920, 1080, true);
+    }
+};
+
+// The lit part of the screen: the picture's own rectangle, since the lattice
+// fills the whole display.
+bool wholeAndCentred(const Box &b)
+{
+    const int width = b.right - b.left + 1, height = b.bottom - b.top + 1;
+    return std::abs(b.left + b.right - 1919) <= 4 && std::abs(b.top + b.bottom - 1079) <= 4 &&
+           std::abs(width * 3 - height * 4) <= 16 &&
+           (std::abs(width - 800) <= 2 || std::abs(height - 1080) <= 2);
+}
+
+TEST_F(Desktop, ShowsThePictureWholeAndCentred)
+{
+    start(false, true);
+    // The window manager may resize the window after the first picture.
+    Box b = litBox(grab());
+    for (const auto until = time(nullptr) + 10; !wholeAndCentred(b) && time(nullptr) < until;
+         pause(0.2))
+        b = litBox(grab());
+    EXPECT_TRUE(wholeAndCentred(b)) << "lit from (" << b.left << ", " << b.top << ") to ("
+                                    << b.right << ", " << b.bottom << ")";
+    escapeEndsWithZero();
+}
+
+TEST_F(Desktop, PointerSteersTheTurn)
+{
+    start();
+    EXPECT_EQ(turning(), compatRuntime()) << "with the pointer at rest";
+    pointerTo(600, 300);
+    EXPECT_TRUE(turning());
+    if (!compatRuntime()) {
+        pointerTo(400, 300);
+        EXPECT_FALSE(turning());
     }
     escapeEndsWithZero();
 }

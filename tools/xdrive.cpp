@@ -129,9 +129,7 @@ void startManager()
         XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False, AnyPropertyType,
                            &type, &format, &items, &left, &data);
         if (data)
-            XFree(data);
-        if (items)
-            return;
+            return (void)XFree(data);
     }
     fail("openbox did not take the screen (is the openbox package installed?)");
 }
@@ -193,16 +191,6 @@ bool refusedByServer(const std::string &err)
 {
     return err == "Video initialization failed: Couldn't open X11 display\n" ||
            err == "Video initialization failed: No available video device\n";
-}
-
-// NAME=value replaces any earlier NAME, so the last setting wins.
-void setVar(std::vector<std::string> &vars, const std::string &v)
-{
-    const std::string key = v.substr(0, v.find('=') + 1);
-    vars.erase(std::remove_if(vars.begin(), vars.end(),
-                              [&](const std::string &o) { return o.rfind(key, 0) == 0; }),
-               vars.end());
-    vars.push_back(v);
 }
 
 Display *xserver()
@@ -281,20 +269,6 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
     const std::string base = logs + "/" + std::to_string(++launches);
     run.stderrPath = base + ".err";
     run.stdoutPath = base + ".out";
-    // The program sees the caller's environment, less anything that would
-    // steer SDL, plus the test server and Mesa's software renderer, plus what
-    // the test run selects on purpose (selectedEnv).
-    std::vector<std::string> vars;
-    for (char **e = environ; *e; e++)
-        if (strncmp(*e, "SDL_", 4) != 0 && strncmp(*e, "DISPLAY=", 8) != 0 &&
-            strncmp(*e, "XDRIVE_ENV=", 11) != 0)
-            vars.push_back(*e);
-    setVar(vars, "DISPLAY=" + server);
-    setVar(vars, "LIBGL_ALWAYS_SOFTWARE=1");
-    for (const std::string &v : selectedEnv())
-        setVar(vars, v);
-    for (const std::string &v : env)
-        setVar(vars, v);
     run.pid = fork();
     if (run.pid == 0) {
         if (chdir(dir.c_str()) != 0)
@@ -305,35 +279,50 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char *> envp;
+        // The caller's environment, less anything that would steer SDL, plus
+        // the test server and Mesa's software renderer, plus what the test
+        // run selects on purpose (selectedEnv), then env.
+        std::vector<std::string> vars = selectedEnv(), names;
+        vars.insert(vars.end(), env.begin(), env.end());
+        for (char **e = environ; *e; e++)
+            if (strncmp(*e, "SDL_", 4) == 0)
+                names.emplace_back(*e, strcspn(*e, "="));
+        for (const std::string &n : names)
+            unsetenv(n.c_str());
+        unsetenv("XDRIVE_ENV");
+        setenv("DISPLAY", server.c_str(), 1);
+        setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
         for (std::string &v : vars)
-            envp.push_back(&v[0]);
-        envp.push_back(nullptr);
+            putenv(&v[0]);
         char *argv[] = {&program[0], nullptr};
-        execve(program.c_str(), argv, envp.data());
+        execv(program.c_str(), argv);
         _exit(127);
     }
     started.push_back(run.pid);
     return run;
 }
 
+// Reaps the program if it has ended (or, with block, when it ends).
+bool ended(pid_t pid, Outcome *end, bool block = false)
+{
+    int status = 0;
+    if (waitpid(pid, &status, block ? 0 : WNOHANG) != pid)
+        return false;
+    forget(pid);
+    end->exited = true;
+    end->status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return true;
+}
+
 Outcome Program::wait(double seconds)
 {
     Outcome result;
-    int status = 0;
-    const double until = now() + seconds;
-    while (waitpid(pid, &status, WNOHANG) != pid) {
+    for (const double until = now() + seconds; !ended(pid, &result); pause(0.02))
         if (now() > until) {
             kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            forget(pid);
-            return result;
+            ended(pid, &result, true);
+            return Outcome{};
         }
-        pause(0.02);
-    }
-    forget(pid);
-    result.exited = true;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
     return result;
 }
 
@@ -347,45 +336,32 @@ std::string Program::out() const
     return slurp(stdoutPath);
 }
 
-Program launchShowing(const std::string &dir, const std::vector<std::string> &env)
-{
-    for (int attempt = 1;; attempt++) {
-        Program run = launch(dir, env);
-        bool refused = false;
-        for (const double until = now() + 60; !refused && !anyLit(grab()); pause(0.05)) {
-            int status;
-            if (waitpid(run.pid, &status, WNOHANG) == run.pid) {
-                forget(run.pid);
-                refused = attempt < 3 && WIFEXITED(status) && WEXITSTATUS(status) == 1 &&
-                          refusedByServer(run.err());
-                if (!refused)
-                    fail("program ended before drawing anything; stderr: " + run.err());
-            } else if (now() > until) {
-                fail("program drew nothing in 60 s"); // it is killed at exit
-            }
-        }
-        if (!refused)
-            return run;
-        // The server was busy: launch again.
-    }
-}
-
 bool showsOrEnds(Program &run, Outcome *end, double seconds)
 {
     for (const double until = now() + seconds; !anyLit(grab()); pause(0.05)) {
-        int status;
-        if (waitpid(run.pid, &status, WNOHANG) == run.pid) {
-            forget(run.pid);
-            end->exited = true;
-            end->status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        if (ended(run.pid, end))
             return false;
-        }
         if (now() > until) {
             *end = run.wait(0);
             return false;
         }
     }
     return true;
+}
+
+Program launchShowing(const std::string &dir, const std::vector<std::string> &env)
+{
+    for (int attempt = 1;; attempt++) {
+        Program run = launch(dir, env);
+        Outcome end;
+        if (showsOrEnds(run, &end, 60))
+            return run;
+        if (!end.exited)
+            fail("program drew nothing in 60 s");
+        // The server was busy: launch again.
+        if (attempt == 3 || end.status != 1 || !refusedByServer(run.err()))
+            fail("program ended before drawing anything; stderr: " + run.err());
+    }
 }
 
 void killServer()
@@ -460,6 +436,7 @@ void click(unsigned button)
     XSync(d, False);
 }
 
+// Every top-level window gets the message: only the program's has any.
 bool sendWindowClose()
 {
     Display *d = xserver();
@@ -468,30 +445,17 @@ bool sendWindowClose()
     Window root = DefaultRootWindow(d), parent, *children = nullptr;
     unsigned count = 0;
     XQueryTree(d, root, &root, &parent, &children, &count);
-    bool sent = false;
-    for (unsigned n = 0; n < count && !sent; n++) {
-        Atom *list = nullptr;
-        int listed = 0;
-        if (!XGetWMProtocols(d, children[n], &list, &listed))
-            continue;
-        for (int p = 0; p < listed; p++)
-            if (list[p] == del) {
-                XEvent e = {};
-                e.xclient.type = ClientMessage;
-                e.xclient.window = children[n];
-                e.xclient.message_type = protocols;
-                e.xclient.format = 32;
-                e.xclient.data.l[0] = (long)del;
-                e.xclient.data.l[1] = CurrentTime;
-                XSendEvent(d, children[n], False, NoEventMask, &e);
-                sent = true;
-            }
-        XFree(list);
+    for (unsigned n = 0; n < count; n++) {
+        XEvent e = {};
+        e.xclient = {ClientMessage, 0, False, d, children[n], protocols, 32, {}};
+        e.xclient.data.l[0] = (long)del;
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(d, children[n], False, NoEventMask, &e);
     }
     if (children)
         XFree(children);
     XSync(d, False);
-    return sent;
+    return count > 0;
 }
 
 Box litBox(const Frame &f, int threshold)

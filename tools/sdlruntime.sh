@@ -29,8 +29,10 @@ if [ "$kind" = original ]; then
     mkdir -p apt/sources apt/lists/partial apt/cache/archives/partial
     echo "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
         "http://deb.debian.org/debian bookworm main" >apt/sources/bookworm.list
+    # Nor does what is installed count: here that name is a newer package.
     apt+=(-o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$PWD/apt/sources"
-        -o Dir::State::Lists="$PWD/apt/lists" -o Dir::Cache="$PWD/apt/cache")
+        -o Dir::State::Lists="$PWD/apt/lists" -o Dir::Cache="$PWD/apt/cache"
+        -o Dir::State::status=/dev/null -o APT::Sandbox::User=root)
     "${apt[@]}" update
 fi
 if ! "${apt[@]}" download "$pkg" 2>download.log; then

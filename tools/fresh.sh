@@ -74,7 +74,7 @@ inside() {
 }
 
 if [ -n "$command" ]; then
-    step="running: $command"
+    step="running: ${command%%$'\n'*}"
     inside "$command"
     exit 0
 fi

@@ -70,7 +70,8 @@ git clone -q "$repo" "$root/root/glowlattice"
 inside() {
     chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
         PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-        bash -euc "cd /root/glowlattice && $1"
+        bash -euc "cd /root/glowlattice
+$1"
 }
 
 if [ -n "$command" ]; then

@@ -88,8 +88,10 @@ inside 'bash tools/test.sh'
 # with 0 (demo.sh hands its process over to the program).
 step="running the demo command"
 inside '
-Xvfb :77 -screen 0 800x600x24 -nolisten tcp 2>/dev/null &
-export DISPLAY=:77 LIBGL_ALWAYS_SOFTWARE=1
+rm -f /tmp/display
+Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>/tmp/display 2>/dev/null &
+until [ -s /tmp/display ]; do sleep 0.2; done
+export DISPLAY=:$(cat /tmp/display) LIBGL_ALWAYS_SOFTWARE=1
 bash tools/demo.sh &
 demo=$!
 for n in $(seq 600); do

@@ -9,7 +9,7 @@
 set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
-test=(xvfb libx11-dev libxtst-dev libgtest-dev clang libclang-rt-dev libsdl2-2.0-0 desktop-file-utils)
+test=(xvfb libx11-dev libxtst-dev libgtest-dev clang libclang-rt-dev libsdl2-2.0-0 desktop-file-utils build-essential debhelper lintian appstream)
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 

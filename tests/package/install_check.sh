@@ -39,6 +39,9 @@ echo "install_check: SDL 1.2 runtime: $(dpkg-query -W -f='${Package} ${Version} 
 dpkg -L glowlattice | sort >/tmp/files
 lap "installed with apt"
 
+# An ordinary user, whose login PATH has /usr/games (root's has not). The
+# fresh root's top folder may come from mktemp, closed to all but root.
+chmod 755 /
 id player >/dev/null 2>&1 || useradd -m player
 su - player -c '
     where=$(command -v glowlattice) || { echo "glowlattice is not on PATH: $PATH" >&2; exit 1; }

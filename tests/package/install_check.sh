@@ -54,7 +54,7 @@ status=$(dpkg-query -W -f='${Status}' glowlattice 2>/dev/null || true)
 case $status in '' | *' not-installed') ;; *) fail "after the purge, dpkg says: $status" ;; esac
 # Whatever the package listed is gone, but for folders other packages hold.
 while read -r path; do
-    [ -e "$path" ] || continue
+    [ "$path" != /. ] && [ -e "$path" ] || continue
     [ -d "$path" ] && dpkg -S "$path" >/dev/null 2>&1 && continue
     fail "left behind: $path"
 done </tmp/files

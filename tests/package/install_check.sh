@@ -34,6 +34,7 @@ lap "removed the build dependencies, installed Xvfb"
 
 "${apt[@]}" install "$deb" >/tmp/install.log || { cat /tmp/install.log; fail "apt install"; }
 installed libsdl1.2debian || fail "apt did not pull in libsdl1.2debian"
+echo "install_check: apt: $(grep -Eo '[0-9]+ newly installed' /tmp/install.log)"
 echo "install_check: Depends: $(dpkg-query -W -f='${Depends}' glowlattice)"
 echo "install_check: SDL 1.2 runtime: $(dpkg-query -W -f='${Package} ${Version} (${source:Package})' libsdl1.2debian)"
 dpkg -L glowlattice | sort >/tmp/files

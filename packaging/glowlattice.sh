@@ -4,5 +4,5 @@
 # where this script lies, so an unpacked copy of the package works as well as
 # an installed one.
 here=$(dirname "$(readlink -f "$0")")
-cd "$here/../share/glowlattice" || exit 1
-exec "$here/../lib/glowlattice/glowlattice" "$@"
+cd "$here/../share/games/glowlattice" || exit 1
+exec "$here/../lib/games/glowlattice/glowlattice" "$@"

@@ -1,31 +1,52 @@
 #!/usr/bin/env bash
-# Builds the .deb with CPack, checks its metadata and contents, unpacks it
-# into a scratch folder and starts the demo there through its launcher.
-#   package_test.sh BUILD_DIR LAUNCH_CHECK
+# Builds the .deb as the README says (tools/deb.sh), holds it to lintian (no
+# error, no warning), checks its metadata and exact contents, that the
+# program is stripped with its symbols in the -dbgsym package, then unpacks
+# it into a scratch folder and starts the demo there through its launcher.
+#   package_test.sh LAUNCH_CHECK
 set -euo pipefail
-build=$1
-check=$2
+check=$1
+repo=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d /tmp/glowlattice-deb-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package_test: $*" >&2; exit 1; }
 
-(cd "$scratch" && cpack --config "$build/CPackConfig.cmake" -G DEB -B "$scratch/out" >/dev/null)
+bash "$repo/tools/deb.sh" "$scratch/out" >"$scratch/build.log" 2>&1 ||
+    { cat "$scratch/build.log"; fail "the package did not build"; }
 deb=$(ls "$scratch"/out/glowlattice_*.deb)
+dbgsym=$(ls "$scratch"/out/glowlattice-dbgsym_*.deb)
+lintian --fail-on error,warning --display-info "$deb" || fail "lintian"
+
 info=$(dpkg-deb -I "$deb")
 grep -qx ' Package: glowlattice' <<<"$info" || fail "package name: $info"
-grep -q '^ Depends:.*libsdl1.2debian[^,]* | libsdl1.2-compat' <<<"$info" || fail "either SDL 1.2 runtime: $info"
-for dep in libopengl0 libgl1 libglu1-mesa; do
-    grep -q "^ Depends:.*\b$dep\b" <<<"$info" || fail "missing dependency $dep"
-done
-contents=$(dpkg-deb -c "$deb" | awk '{print $1, $NF}')
-for want in '-rwxr-xr-x ./usr/bin/glowlattice' \
-    '-rwxr-xr-x ./usr/lib/glowlattice/glowlattice' \
-    '-rw-r--r-- ./usr/share/glowlattice/data/sprite01.bmp' \
-    '-rw-r--r-- ./usr/share/applications/glowlattice.desktop' \
-    '-rw-r--r-- ./usr/share/icons/hicolor/64x64/apps/glowlattice.png'; do
-    grep -qxF -- "$want" <<<"$contents" || fail "not in the package: $want"
+grep -qx ' Section: games' <<<"$info" || fail "section: $info"
+# Computed from the libraries linked, plus libgl1 that SDL opens itself.
+for dep in libc6 libsdl1.2debian libopengl0 libglu1-mesa libgl1; do
+    grep -q "^ Depends:.*\b$dep\b" <<<"$info" || fail "missing dependency $dep: $info"
 done
 
-dpkg-deb -x "$deb" "$scratch/root"
-desktop-file-validate "$scratch/root/usr/share/applications/glowlattice.desktop"
-"$check" "$scratch/root/usr/bin/glowlattice"
+# Every file, with its mode; nothing more (directories aside).
+diff -u - <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $NF}') <<'WANT' || fail "contents differ"
+-rwxr-xr-x ./usr/games/glowlattice
+-rwxr-xr-x ./usr/lib/games/glowlattice/glowlattice
+-rw-r--r-- ./usr/share/applications/glowlattice.desktop
+-rw-r--r-- ./usr/share/doc/glowlattice/changelog.gz
+-rw-r--r-- ./usr/share/doc/glowlattice/copyright
+-rw-r--r-- ./usr/share/games/glowlattice/data/sprite01.bmp
+-rw-r--r-- ./usr/share/icons/hicolor/64x64/apps/glowlattice.png
+-rw-r--r-- ./usr/share/man/man6/glowlattice.6.gz
+-rw-r--r-- ./usr/share/metainfo/example.c_seed_38fb757c.glowlattice.metainfo.xml
+WANT
+
+root=$scratch/root
+dpkg-deb -x "$deb" "$root"
+program=$root/usr/lib/games/glowlattice/glowlattice
+! readelf -S --wide "$program" | grep -qE '\.(symtab|debug_)' || fail "the program is not stripped"
+id=$(readelf -n "$program" | awk '/Build ID/ {print $3}')
+dpkg-deb -c "$dbgsym" | grep -q "/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug$" ||
+    fail "no debug symbols for build id $id in $dbgsym"
+
+desktop-file-validate "$root/usr/share/applications/glowlattice.desktop"
+appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >/dev/null ||
+    appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
+"$check" "$root/usr/games/glowlattice"

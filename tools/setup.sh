@@ -15,6 +15,8 @@ test=(xvfb libx11-dev libxtst-dev libgtest-dev clang libclang-rt-dev libsdl2-2.0
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)
+# The test run also builds for Windows and runs that under Wine.
+test+=("${windows[@]}" wine wine64 unzip)
 
 case "${1:-}" in
 run) wanted=("${run[@]}") ;;

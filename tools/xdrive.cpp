@@ -32,6 +32,7 @@ int launches;                              // programs started so far
 std::string program = GLOWLATTICE_PROGRAM; // what launch starts
 bool warping;     // the program's SDL re-centres the pointer after each motion
 int seenX, seenY; // where the program last saw the pointer, in display pixels
+bool builtOnly;   // launch the built program as it is, ignoring XDRIVE_ENV
 
 void fail(const std::string &what)
 {
@@ -216,6 +217,16 @@ void findPointerMode()
     pause(0.1);
 }
 
+// XDRIVE_ENV's words, read as env(1) reads its arguments: NAME=value
+// settings, then, if any, the command that starts the program instead of
+// the built one (a launcher and its arguments, such as Wine and an .exe).
+void readSelection(std::vector<std::string> &vars, std::vector<std::string> &command)
+{
+    std::istringstream in(getenv("XDRIVE_ENV") ? getenv("XDRIVE_ENV") : "");
+    for (std::string w; in >> w;)
+        (command.empty() && w.find('=') != std::string::npos ? vars : command).push_back(w);
+}
+
 } // namespace
 
 void useProgram(const std::string &path)
@@ -225,11 +236,8 @@ void useProgram(const std::string &path)
 
 std::vector<std::string> selectedEnv()
 {
-    std::vector<std::string> vars;
-    std::istringstream in(getenv("XDRIVE_ENV") ? getenv("XDRIVE_ENV") : "");
-    for (std::string v; in >> v;)
-        if (v.find('=') != std::string::npos)
-            vars.push_back(v);
+    std::vector<std::string> vars, command;
+    readSelection(vars, command);
     return vars;
 }
 
@@ -268,14 +276,17 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
     // The program sees the caller's environment, less anything that would
     // steer SDL, plus the test server and Mesa's software renderer, plus what
     // the test run selects on purpose (selectedEnv).
-    std::vector<std::string> vars;
+    std::vector<std::string> vars, selected, command;
+    readSelection(selected, command);
+    if (builtOnly || command.empty())
+        command = {program};
     for (char **e = environ; *e; e++)
         if (strncmp(*e, "SDL_", 4) != 0 && strncmp(*e, "DISPLAY=", 8) != 0 &&
             strncmp(*e, "XDRIVE_ENV=", 11) != 0)
             vars.push_back(*e);
     setVar(vars, "DISPLAY=" + server);
     setVar(vars, "LIBGL_ALWAYS_SOFTWARE=1");
-    for (const std::string &v : selectedEnv())
+    for (const std::string &v : builtOnly ? std::vector<std::string>() : selected)
         setVar(vars, v);
     for (const std::string &v : env)
         setVar(vars, v);
@@ -293,8 +304,11 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         for (std::string &v : vars)
             envp.push_back(&v[0]);
         envp.push_back(nullptr);
-        char *argv[] = {&program[0], nullptr};
-        execve(program.c_str(), argv, envp.data());
+        std::vector<char *> argv;
+        for (std::string &w : command)
+            argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
     started.push_back(run.pid);
@@ -353,6 +367,19 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
             return run;
         }
         // The server was busy: launch again.
+    }
+}
+
+Program launchBuiltShowing(const std::string &dir)
+{
+    builtOnly = true;
+    try {
+        Program run = launchShowing(dir);
+        builtOnly = false;
+        return run;
+    } catch (...) {
+        builtOnly = false;
+        throw;
     }
 }
 
@@ -458,7 +485,9 @@ bool sendWindowClose()
     unsigned count = 0;
     XQueryTree(d, root, &root, &parent, &children, &count);
     bool sent = false;
-    for (unsigned n = 0; n < count && !sent; n++) {
+    // From the top of the stacking order down, as a person would click:
+    // under Wine the program's own window is above Wine's hidden ones.
+    for (unsigned n = count; n-- > 0 && !sent;) {
         Atom *list = nullptr;
         int listed = 0;
         if (!XGetWMProtocols(d, children[n], &list, &listed))

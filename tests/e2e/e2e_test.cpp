@@ -298,6 +298,28 @@ TEST_F(Running, LitPixelsCarryTheTint)
     escapeEndsWithZero();
 }
 
+// The picture at rest is the same whichever way the program is started (on
+// the other SDL runtime, or the Windows build under Wine) as the built
+// program's own on the same screen.
+TEST_F(Running, StillPictureIsTheBuiltProgramsPicture)
+{
+    start(false, true);
+    const Frame got = settled();
+    escapeEndsWithZero();
+    Program reference = launchBuiltShowing(s.dir);
+    const Frame want = settled();
+    tap(XK_Escape);
+    EXPECT_TRUE(reference.wait(20).exited);
+    size_t differing = 0;
+    for (size_t n = 0; n < want.pixels.size(); n++)
+        differing += got.pixels[n] != want.pixels[n];
+    if (differing) {
+        saveFrame(got, testing::TempDir() + "still-got.ppm");
+        saveFrame(want, testing::TempDir() + "still-want.ppm");
+    }
+    EXPECT_EQ(differing, 0u) << "pixels unlike the built program's";
+}
+
 // Every sprite file, however odd, either shows as the same picture does in a
 // plain 24-bit file, or ends the program with status 1 and no message.
 class SpriteFile : public testing::TestWithParam<CorpusCase>

@@ -275,7 +275,8 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
     run.stdoutPath = base + ".out";
     // The program sees the caller's environment, less anything that would
     // steer SDL, plus the test server and Mesa's software renderer, plus what
-    // the test run selects on purpose (selectedEnv).
+    // the test run selects on purpose (selectedEnv), and it is started
+    // through the command the run selects, if any.
     std::vector<std::string> vars, selected, command;
     readSelection(selected, command);
     if (builtOnly || command.empty())

@@ -26,3 +26,8 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
     "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
     touch "$WINEPREFIX/.ready"
 fi
+# Its server and Wine's desktop process were started here with no display;
+# the tests' programs must start them afresh on theirs, or their keys go
+# astray.
+wineserver -k 2>/dev/null || true
+wineserver -w

@@ -237,6 +237,7 @@ TEST_F(Running, UpAndDownMoveTheLatticeNearerAndFarther)
 {
     start();
     pointerTo(400, 300);
+    settled(); // under Wine the window takes the keyboard a moment after it shows
     float zoom = -25.0f;
     tap(XK_Down, 50);
     for (int n = 0; n < 50; n++)

@@ -371,11 +371,11 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
     }
 }
 
-Program launchBuiltShowing(const std::string &dir)
+Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env)
 {
     builtOnly = true;
     try {
-        Program run = launchShowing(dir);
+        Program run = launchShowing(dir, env);
         builtOnly = false;
         return run;
     } catch (...) {

@@ -77,7 +77,7 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
 
 // The same for the built program as it is, whatever XDRIVE_ENV selects: the
 // reference that other ways of starting it are compared with.
-Program launchBuiltShowing(const std::string &dir);
+Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env = {});
 
 // Waits for the program's first picture (true) or its end (false, with
 // *end set); a program still doing neither after the wait is killed.

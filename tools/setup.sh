@@ -6,6 +6,8 @@
 #                         with the sanitizer and fuzzer runtimes)
 #   tools/setup.sh shots  also what the screenshot script uses
 #   tools/setup.sh bench  the benchmarks (Google Benchmark, valgrind, Xvfb)
+#   tools/setup.sh windows  the Windows build and its zip (MinGW-w64, the
+#                         tools that fetch SDL's source, GoogleTest's source)
 set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
@@ -15,14 +17,18 @@ test=(xvfb openbox libx11-dev libxtst-dev libgtest-dev clang libclang-rt-dev lib
     desktop-file-utils build-essential debhelper lintian appstream)
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
+windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)
+# The test run also builds for Windows and runs that under Wine.
+test+=("${windows[@]}" wine wine64 unzip)
 
 case "${1:-}" in
 run) wanted=("${run[@]}") ;;
 test) wanted=("${run[@]}" "${test[@]}") ;;
 shots) wanted=("${run[@]}" "${shots[@]}") ;;
 bench) wanted=("${bench[@]}") ;;
+windows) wanted=("${windows[@]}") ;;
 *)
-    echo "usage: $0 run|test|shots|bench" >&2
+    echo "usage: $0 run|test|shots|bench|windows" >&2
     exit 2
     ;;
 esac

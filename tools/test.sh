@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every
 # test: the arithmetic, then the program itself under its own Xvfb, a soak
-# of random input; then all of it again built with clang under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and a minute of fuzzing.
+# of random input, the Windows build under Wine; then all of it again built
+# with clang under AddressSanitizer and UndefinedBehaviorSanitizer, and a
+# minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh test
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON
+# The Windows build and its tests under Wine too, unless
+# GLOWLATTICE_WINE_TESTS=OFF (where Wine cannot be had).
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON \
+    -DGLOWLATTICE_WINE_TESTS="${GLOWLATTICE_WINE_TESTS:-ON}"
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 

@@ -34,6 +34,7 @@ std::string program = GLOWLATTICE_PROGRAM; // what launch starts
 int screenWidth = 800, screenHeight = 600; // the next server's screen, in pixels
 bool managed;                               // the next server runs a window manager
 int seenX, seenY; // where the program last saw the pointer, in display pixels
+bool builtOnly;   // launch the built program as it is, ignoring XDRIVE_ENV
 
 void fail(const std::string &what)
 {
@@ -207,6 +208,16 @@ void movePointer(int x, int y)
     XSync(d, False);
 }
 
+// XDRIVE_ENV's words, read as env(1) reads its arguments: NAME=value
+// settings, then, if any, the command that starts the program instead of
+// the built one (a launcher and its arguments, such as Wine and an .exe).
+void readSelection(std::vector<std::string> &vars, std::vector<std::string> &command)
+{
+    std::istringstream in(getenv("XDRIVE_ENV") ? getenv("XDRIVE_ENV") : "");
+    for (std::string w; in >> w;)
+        (command.empty() && w.find('=') != std::string::npos ? vars : command).push_back(w);
+}
+
 } // namespace
 
 void useScreen(int width, int height, bool windowManager)
@@ -223,11 +234,8 @@ void useProgram(const std::string &path)
 
 std::vector<std::string> selectedEnv()
 {
-    std::vector<std::string> vars;
-    std::istringstream in(getenv("XDRIVE_ENV") ? getenv("XDRIVE_ENV") : "");
-    for (std::string v; in >> v;)
-        if (v.find('=') != std::string::npos)
-            vars.push_back(v);
+    std::vector<std::string> vars, command;
+    readSelection(vars, command);
     return vars;
 }
 
@@ -281,8 +289,14 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         dup2(err, 2);
         // The caller's environment, less anything that would steer SDL, plus
         // the test server and Mesa's software renderer, plus what the test
-        // run selects on purpose (selectedEnv), then env.
-        std::vector<std::string> vars = selectedEnv(), names;
+        // run selects on purpose (selectedEnv), then env; started through
+        // the command the run selects, if any.
+        std::vector<std::string> vars, command, names;
+        readSelection(vars, command);
+        if (builtOnly)
+            vars.clear();
+        if (builtOnly || command.empty())
+            command = {program};
         vars.insert(vars.end(), env.begin(), env.end());
         for (char **e = environ; *e; e++)
             if (strncmp(*e, "SDL_", 4) == 0)
@@ -294,8 +308,11 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
         for (std::string &v : vars)
             putenv(&v[0]);
-        char *argv[] = {&program[0], nullptr};
-        execv(program.c_str(), argv);
+        std::vector<char *> argv;
+        for (std::string &w : command)
+            argv.push_back(&w[0]);
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
         _exit(127);
     }
     started.push_back(run.pid);
@@ -334,6 +351,19 @@ std::string Program::err() const
 std::string Program::out() const
 {
     return slurp(stdoutPath);
+}
+
+Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env)
+{
+    builtOnly = true;
+    try {
+        Program run = launchShowing(dir, env);
+        builtOnly = false;
+        return run;
+    } catch (...) {
+        builtOnly = false;
+        throw;
+    }
 }
 
 bool showsOrEnds(Program &run, Outcome *end, double seconds)
@@ -436,7 +466,8 @@ void click(unsigned button)
     XSync(d, False);
 }
 
-// Every top-level window gets the message: only the program's has any.
+// To the topmost window that takes it, as a person would click: under Wine
+// the program's own window is above hidden ones of Wine's.
 bool sendWindowClose()
 {
     Display *d = xserver();
@@ -445,17 +476,26 @@ bool sendWindowClose()
     Window root = DefaultRootWindow(d), parent, *children = nullptr;
     unsigned count = 0;
     XQueryTree(d, root, &root, &parent, &children, &count);
-    for (unsigned n = 0; n < count; n++) {
-        XEvent e = {};
-        e.xclient = {ClientMessage, 0, False, d, children[n], protocols, 32, {}};
-        e.xclient.data.l[0] = (long)del;
-        e.xclient.data.l[1] = CurrentTime;
-        XSendEvent(d, children[n], False, NoEventMask, &e);
+    bool sent = false;
+    for (unsigned n = count; n-- > 0 && !sent;) {
+        Atom *list = nullptr;
+        int listed = 0;
+        if (!XGetWMProtocols(d, children[n], &list, &listed))
+            continue;
+        sent = std::find(list, list + listed, del) != list + listed;
+        XFree(list);
+        if (sent) {
+            XEvent e = {};
+            e.xclient = {ClientMessage, 0, False, d, children[n], protocols, 32, {}};
+            e.xclient.data.l[0] = (long)del;
+            e.xclient.data.l[1] = CurrentTime;
+            XSendEvent(d, children[n], False, NoEventMask, &e);
+        }
     }
     if (children)
         XFree(children);
     XSync(d, False);
-    return count > 0;
+    return sent;
 }
 
 Box litBox(const Frame &f, int threshold)

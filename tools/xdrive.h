@@ -70,12 +70,18 @@ Program launch(const std::string &dir, const std::vector<std::string> &env = {})
 
 // What the test run gives every program on purpose, for instance which SDL
 // runtime to load: the space-separated NAME=value words of the caller's
-// XDRIVE_ENV (a single variable, so that ctest can set it).
+// XDRIVE_ENV (a single variable, so that ctest can set it). Words after
+// those, if any, are the command that starts the program instead of the
+// built one, as with env(1): "WINEPREFIX=... /usr/lib/wine/wine64 x.exe".
 std::vector<std::string> selectedEnv();
 
 // Starts the program and waits for its first picture. Retries only when the
 // X server refused the connection (an environment failure under load).
 Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
+
+// The same for the built program as it is, whatever XDRIVE_ENV selects: the
+// reference that other ways of starting it are compared with.
+Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env = {});
 
 // Waits for the program's first picture (true) or its end (false, with
 // *end set); a program still doing neither after the wait is killed.

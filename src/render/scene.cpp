@@ -3,8 +3,15 @@
 #include "../shell/shell.h"
 #include "render.h"
 
+// MinGW's gl.h includes windows.h, whose POINTS type would clash with the
+// lattice size; it goes by another name while those headers are read.
+#define POINTS WINDOWS_POINTS
 #include <GL/gl.h>
 #include <GL/glu.h>
+#undef POINTS
+#ifndef GL_BGR
+#define GL_BGR GL_BGR_EXT // an OpenGL 1.1 gl.h, as MinGW's, names it so
+#endif
 
 static GLuint texture[1]; // texture[0]: the sprite
 static GLuint loop;       // point counter of the frame being drawn

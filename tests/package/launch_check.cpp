@@ -1,7 +1,9 @@
 // Starts an installed launcher from an unrelated folder, as a desktop entry
-// would, and checks the demo comes up with its sprite and ends on Escape.
+// would (or from FOLDER, as a double-click on a Windows program would), and
+// checks the demo comes up with its sprite and ends on Escape. A command in
+// XDRIVE_ENV (Wine, for a Windows build) starts it instead.
 //
-//   launch_check LAUNCHER
+//   launch_check LAUNCHER [FOLDER]
 #include "../../tools/xdrive.h"
 
 #include <X11/keysym.h>
@@ -11,13 +13,13 @@
 
 int main(int argc, char **argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: launch_check LAUNCHER\n");
+    if (argc != 2 && argc != 3) {
+        fprintf(stderr, "usage: launch_check LAUNCHER [FOLDER]\n");
         return 2;
     }
     try {
         useProgram(argv[1]);
-        Program demo = launchShowing("/");
+        Program demo = launchShowing(argc == 3 ? argv[2] : "/");
         tap(XK_Escape);
         Outcome end = demo.wait(20);
         if (!end.exited || end.status != 0 || !demo.err().empty()) {

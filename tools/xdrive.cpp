@@ -32,7 +32,7 @@ std::string logs;                          // folder of the programs' captured o
 int launches;                              // programs started so far
 std::string program = GLOWLATTICE_PROGRAM; // what launch starts
 int screenWidth = 800, screenHeight = 600; // the next server's screen, in pixels
-bool managed;                               // the next server runs a window manager
+bool managed;                              // the next server runs a window manager
 int seenX, seenY; // where the program last saw the pointer, in display pixels
 bool builtOnly;   // launch the built program as it is, ignoring XDRIVE_ENV
 
@@ -356,14 +356,13 @@ std::string Program::out() const
 Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env)
 {
     builtOnly = true;
-    try {
-        Program run = launchShowing(dir, env);
-        builtOnly = false;
-        return run;
-    } catch (...) {
-        builtOnly = false;
-        throw;
-    }
+    struct Reset {
+        ~Reset()
+        {
+            builtOnly = false;
+        }
+    } reset;
+    return launchShowing(dir, env);
 }
 
 bool showsOrEnds(Program &run, Outcome *end, double seconds)

@@ -38,10 +38,11 @@ for pkg in "${wanted[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
     [ "$status" = "install ok installed" ] || missing+=("$pkg")
 done
-# The tests unpack libsdl1.2-compat (apt-get download, not installed: it
-# conflicts with the runtime built against), which needs the package lists.
+# The tests fetch the other SDL 1.2 runtime with apt-get download (not
+# installed: it would replace the runtime built against); on Debian 12 that
+# needs the system's package lists.
 stale=0
-if [ "$1" != run ] && ! apt-cache show libsdl1.2-compat >/dev/null 2>&1; then
+if [ "$1" != run ] && ! compgen -G '/var/lib/apt/lists/*_Packages' >/dev/null; then
     stale=1
 fi
 [ ${#missing[@]} -eq 0 ] && [ $stale -eq 0 ] && exit 0

@@ -42,7 +42,7 @@ done
 # installed: it would replace the runtime built against); on Debian 12 that
 # needs the system's package lists.
 stale=0
-if [ "$1" != run ] && ! compgen -G '/var/lib/apt/lists/*_Packages' >/dev/null; then
+if [ "$1" != run ] && ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     stale=1
 fi
 [ ${#missing[@]} -eq 0 ] && [ $stale -eq 0 ] && exit 0

@@ -1,5 +1,5 @@
-// Writes the sprite corpus as files, one per case (the folder case is left
-// out), to seed the fuzzer or to look at by hand.
+// Writes the sprite corpus as files, one per case, to seed the fuzzer or to
+// look at by hand.
 //
 //   mkcorpus OUT_DIR
 #include "bmpcorpus.h"
@@ -13,8 +13,6 @@ int main(int argc, char **argv)
         return 2;
     }
     for (const CorpusCase &c : spriteCorpus()) {
-        if (c.folder)
-            continue;
         const std::string path = std::string(argv[1]) + "/" + c.name + ".bmp";
         FILE *out = fopen(path.c_str(), "wb");
         if (!out || fwrite(c.bytes.data(), 1, c.bytes.size(), out) != c.bytes.size() ||

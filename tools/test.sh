@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors, and runs every
-# test: the arithmetic, then the program itself under its own Xvfb, a soak
-# of random input, the Windows build under Wine; then all of it again built
+# test: the arithmetic, then the program itself under its own Xvfb on both
+# SDL 1.2 runtimes, the Windows build under Wine and the Debian package; then
+# the arithmetic and the program again built
 # with clang under AddressSanitizer and UndefinedBehaviorSanitizer, and a
 # minute of fuzzing.
 set -euo pipefail

@@ -2,6 +2,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,7 +35,6 @@ std::string program = GLOWLATTICE_PROGRAM; // what launch starts
 int screenWidth = 800, screenHeight = 600; // the next server's screen, in pixels
 bool managed;                              // the next server runs a window manager
 int seenX, seenY; // where the program last saw the pointer, in display pixels
-bool builtOnly;   // launch the built program as it is, ignoring XDRIVE_ENV
 
 void fail(const std::string &what)
 {
@@ -293,9 +293,7 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         // the command the run selects, if any.
         std::vector<std::string> vars, command, names;
         readSelection(vars, command);
-        if (builtOnly)
-            vars.clear();
-        if (builtOnly || command.empty())
+        if (command.empty())
             command = {program};
         vars.insert(vars.end(), env.begin(), env.end());
         for (char **e = environ; *e; e++)
@@ -351,18 +349,6 @@ std::string Program::err() const
 std::string Program::out() const
 {
     return slurp(stdoutPath);
-}
-
-Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env)
-{
-    builtOnly = true;
-    struct Reset {
-        ~Reset()
-        {
-            builtOnly = false;
-        }
-    } reset;
-    return launchShowing(dir, env);
 }
 
 bool showsOrEnds(Program &run, Outcome *end, double seconds)
@@ -441,7 +427,7 @@ void pointerTo(int x, int y)
     seenY = y;
 }
 
-void tap(unsigned long keysym, int times)
+void tap(unsigned long keysym, int times, double held)
 {
     Display *d = xserver();
     KeyCode code = XKeysymToKeycode(d, keysym);
@@ -450,11 +436,23 @@ void tap(unsigned long keysym, int times)
     for (int n = 0; n < times; n++) {
         XTestFakeKeyEvent(d, code, True, CurrentTime);
         XSync(d, False);
-        pause(0.01);
+        pause(held);
         XTestFakeKeyEvent(d, code, False, CurrentTime);
         XSync(d, False);
         pause(0.01);
     }
+}
+
+// SDL hides the pointer by giving its window an empty cursor, which the
+// screen's pixels never show; X says which cursor is current.
+bool pointerShown()
+{
+    XFixesCursorImage *cursor = XFixesGetCursorImage(xserver());
+    bool shown = false;
+    for (int n = 0; cursor && n < cursor->width * cursor->height; n++)
+        shown = shown || (cursor->pixels[n] >> 24) != 0; // any opaque pixel
+    XFree(cursor);
+    return shown;
 }
 
 void click(unsigned button)
@@ -512,18 +510,6 @@ Box litBox(const Frame &f, int threshold)
             }
         }
     return b;
-}
-
-double meanBrightness(const Frame &f, Box b)
-{
-    double sum = 0;
-    int n = 0;
-    for (int y = b.top; y <= b.bottom; y++)
-        for (int x = b.left; x <= b.right; x++, n++) {
-            uint32_t p = f.at(x, y);
-            sum += (p >> 16 & 255) + (p >> 8 & 255) + (p & 255);
-        }
-    return n ? sum / (3.0 * n) : 0;
 }
 
 void saveFrame(const Frame &f, const std::string &path)

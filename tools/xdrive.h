@@ -79,10 +79,6 @@ std::vector<std::string> selectedEnv();
 // X server refused the connection (an environment failure under load).
 Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
 
-// The same for the built program as it is, whatever XDRIVE_ENV selects: the
-// reference that other ways of starting it are compared with.
-Program launchBuiltShowing(const std::string &dir, const std::vector<std::string> &env = {});
-
 // Waits for the program's first picture (true) or its end (false, with
 // *end set); a program still doing neither after the wait is killed.
 bool showsOrEnds(Program &run, Outcome *end, double seconds = 60);
@@ -95,7 +91,8 @@ Frame settled(); // a frame that stays the same over a few frame times
 // Where the program is to see the pointer next, in its 800 x 600 display,
 // moving from where it last saw it (the centre at launch).
 void pointerTo(int x, int y);
-void tap(unsigned long keysym, int times = 1);
+void tap(unsigned long keysym, int times = 1, double held = 0.01); // held: seconds down
+bool pointerShown(); // the current cursor has a visible pixel
 void click(unsigned button);
 bool sendWindowClose(); // a window manager's close message to the program
 void pause(double seconds);
@@ -104,6 +101,5 @@ void pause(double seconds);
 void saveFrame(const Frame &f, const std::string &path);
 
 Box litBox(const Frame &f, int threshold = 24);
-double meanBrightness(const Frame &f, Box b);
 
 #endif

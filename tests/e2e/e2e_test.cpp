@@ -1,6 +1,6 @@
 // The program as a person meets it: started in a folder, shown on a real X
 // server, steered with the pointer and the keys, ended with Escape or a close.
-#include "../../tools/bmpcorpus.h"
+#include "../../tools/bmpwrite.h"
 #include "../../tools/xdrive.h"
 
 #include <X11/keysym.h>
@@ -15,33 +15,22 @@
 #include <string>
 #include <sys/stat.h>
 
-// Corpus cases are named in test listings, not dumped byte by byte.
-void PrintTo(const CorpusCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
 namespace
 {
 
-const int side = 32; // test sprites: small, power-of-two squares
+// The test sprite, 32 x 16: its quarters white (top left in the file), red,
+// green and blue, so that a mirror, a swapped colour order or swapped sides
+// all show on the screen.
+const int spriteWidth = 32, spriteHeight = 16;
 
-// White, or with topLeftOnly white only in the top left quarter of the file.
-void writeSprite(const Scratch &s, bool topLeftOnly = false)
+void writeSprite(const Scratch &s, int bits = 24)
 {
-    std::vector<Rgb> pixels(side * side, Rgb{255, 255, 255});
-    for (int y = 0; y < side && topLeftOnly; y++)
-        for (int x = 0; x < side; x++)
-            if (y >= side / 2 || x >= side / 2)
-                pixels[y * side + x] = Rgb{0, 0, 0};
-    ASSERT_TRUE(writeBmp(s.sprite().c_str(), side, side, pixels));
-}
-
-void copyShippedSprite(const Scratch &s)
-{
-    std::ifstream in(GLOWLATTICE_SPRITE, std::ios::binary);
-    std::ofstream out(s.sprite(), std::ios::binary);
-    out << in.rdbuf();
+    const Rgb quarters[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    std::vector<Rgb> pixels;
+    for (int y = 0; y < spriteHeight; y++)
+        for (int x = 0; x < spriteWidth; x++)
+            pixels.push_back(quarters[2 * (y >= spriteHeight / 2) + (x >= spriteWidth / 2)]);
+    ASSERT_TRUE(writeBmp(s.sprite().c_str(), spriteWidth, spriteHeight, pixels, bits));
 }
 
 // Where the unturned lattice's squares must land for a given viewing
@@ -71,6 +60,16 @@ Box projectedLattice(float zoom)
                std::min(599, (int)std::lround(bottom) - 1)};
 }
 
+// The viewing distance after steps presses of Up (or -steps of Down), in
+// single precision as the program keeps it.
+float zoomAfter(int steps)
+{
+    float zoom = -25.0f;
+    for (int n = 0; n < std::abs(steps); n++)
+        zoom += steps > 0 ? 0.6f : -0.6f;
+    return zoom;
+}
+
 // Input reaches the program a frame or more later, and a frame can take
 // a second on a loaded machine (or under the sanitizers): expectations on
 // the screen are met within a while, or are failures.
@@ -95,10 +94,72 @@ void expectLitNear(Box want)
         << want.left << ", " << want.top << ")-(" << want.right << ", " << want.bottom << ")";
 }
 
+// A reference picture: tests/e2e/reference/NAME.ppm.gz, taken from the
+// program and reviewed by eye (docs/testing.md says how, and what each shows).
+Frame reference(const std::string &name)
+{
+    Frame f;
+    const std::string path = std::string(GLOWLATTICE_REFERENCES) + "/" + name + ".ppm.gz";
+    FILE *in = popen(("gzip -dc '" + path + "'").c_str(), "r");
+    if (in && fscanf(in, "P6 %d %d 255", &f.width, &f.height) == 2 && fgetc(in) == '\n') {
+        f.pixels.resize((size_t)f.width * f.height);
+        for (uint32_t &p : f.pixels) {
+            uint8_t rgb[3] = {};
+            if (fread(rgb, 3, 1, in) != 1)
+                break;
+            p = (uint32_t)rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+        }
+    }
+    if (in)
+        pclose(in);
+    return f;
+}
+
+// Pixels whose colour is off by more than 8 in some channel. The runtimes,
+// Mesa's releases and Wine differ in the odd pixel along the squares' edges
+// (measured in docs/testing.md); a fault moves thousands.
+size_t offPixels(const Frame &got, const Frame &want)
+{
+    if (got.pixels.size() != want.pixels.size())
+        return SIZE_MAX;
+    size_t off = 0;
+    for (size_t n = 0; n < want.pixels.size(); n++)
+        for (int shift : {0, 8, 16})
+            if (std::abs((int)(got.pixels[n] >> shift & 255) - (int)(want.pixels[n] >> shift & 255)) >
+                8) {
+                off++;
+                break;
+            }
+    return off;
+}
+
+// The screen comes to look like the reference: at most 0.1% of it off.
+testing::AssertionResult looksLike(const std::string &name)
+{
+    const Frame want = reference(name);
+    Frame got;
+    if (eventually([&] { return offPixels(got = grab(), want) <= 480; }))
+        return testing::AssertionSuccess();
+    saveFrame(got, testing::TempDir() + name + "-got.ppm");
+    return testing::AssertionFailure()
+           << (want.pixels.empty() ? "no reference " : "unlike reference ") << name << " ("
+           << offPixels(got, want) << " pixels off); the screen is in " << testing::TempDir()
+           << name << "-got.ppm";
+}
+
+// A header claiming 16 million rows: the loader's refusals are decided in
+// its unit tests, and this one shows the whole path.
+std::string claimsTooManyRows()
+{
+    std::vector<uint8_t> bytes = encodeBmp(Picture{1, 1, {{255, 255, 255}}}, Encoding{});
+    put32(bytes, 22, 1u << 24);
+    return std::string(bytes.begin(), bytes.end());
+}
+
 struct StartupCase {
     const char *name;
     std::vector<std::string> env;
-    enum { shipped, none, notBmp } sprite;
+    std::string sprite;       // the file's bytes; "good": the test sprite, "": none, "/": a folder
     const char *stderrPrefix; // empty: nothing may be printed
 };
 
@@ -115,10 +176,12 @@ TEST_P(Startup, FailsWithStatusOneAndItsMessage)
 {
     const StartupCase &c = GetParam();
     Scratch s;
-    if (c.sprite == StartupCase::shipped)
-        copyShippedSprite(s);
-    if (c.sprite == StartupCase::notBmp)
-        std::ofstream(s.sprite()) << "this is a text file, not a picture\n";
+    if (c.sprite == "good")
+        writeSprite(s);
+    else if (c.sprite == "/")
+        ASSERT_EQ(mkdir(s.sprite().c_str(), 0755), 0);
+    else if (!c.sprite.empty())
+        std::ofstream(s.sprite(), std::ios::binary) << c.sprite;
     Program run = launch(s.dir, c.env);
     Outcome e = run.wait(30);
     ASSERT_TRUE(e.exited);
@@ -134,32 +197,26 @@ TEST_P(Startup, FailsWithStatusOneAndItsMessage)
     EXPECT_EQ(run.out(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Outcomes, Startup,
-                         testing::Values(StartupCase{"UnknownVideoDriver",
-                                                     {"SDL_VIDEODRIVER=nosuchdriver"},
-                                                     StartupCase::shipped,
-                                                     "Video initialization failed: "},
-                                         StartupCase{"NoOpenGLDriver",
-                                                     {"SDL_VIDEODRIVER=dummy"},
-                                                     StartupCase::shipped,
-                                                     "Video mode set failed: "},
-                                         StartupCase{"MissingSprite", {}, StartupCase::none, ""},
-                                         StartupCase{"SpriteNotABmp", {}, StartupCase::notBmp, ""}),
-                         [](const testing::TestParamInfo<StartupCase> &i) {
-                             return std::string(i.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, Startup,
+    testing::Values(
+        StartupCase{"UnknownVideoDriver", {"SDL_VIDEODRIVER=nosuchdriver"}, "good",
+                    "Video initialization failed: "},
+        StartupCase{"NoOpenGLDriver", {"SDL_VIDEODRIVER=dummy"}, "good", "Video mode set failed: "},
+        StartupCase{"MissingSprite", {}, "", ""},
+        StartupCase{"SpriteNotABmp", {}, "this is a text file, not a picture\n", ""},
+        StartupCase{"SpriteIsAFolder", {}, "/", ""},
+        StartupCase{"SpriteClaimsTooManyRows", {}, claimsTooManyRows(), ""}),
+    [](const testing::TestParamInfo<StartupCase> &i) { return std::string(i.param.name); });
 
 class Running : public testing::Test
 {
   protected:
     Scratch s;
     Program run;
-    void start(bool quarterSprite = false, bool shipped = false)
+    void start(int spriteBits = 24)
     {
-        if (shipped)
-            copyShippedSprite(s);
-        else
-            writeSprite(s, quarterSprite);
+        writeSprite(s, spriteBits);
         run = launchShowing(s.dir);
     }
     void expectEndsWithZero()
@@ -189,11 +246,29 @@ class Running : public testing::Test
     }
 };
 
-TEST_F(Running, EscapeEndsWithZero)
+// The picture at rest, then farther and nearer, against reference pictures;
+// where the lattice lies also against the projection worked out above. A
+// palettised sprite must show exactly as the same picture in 24 bits.
+class Picture : public Running, public testing::WithParamInterface<int>
 {
-    start();
+};
+
+TEST_P(Picture, MatchesTheReferencesNearAndFar)
+{
+    start(GetParam());
+    ASSERT_TRUE(looksLike("rest"));
+    settled(); // under Wine the window takes the keyboard a moment after it shows
+    // Far enough that the farthest layers lie beyond 50 units, and then near
+    // enough that one layer is 0.4 units from the eye, inside 1 but not 0.1.
+    tap(XK_Down, 50);
+    expectLitNear(projectedLattice(zoomAfter(-50)));
+    ASSERT_TRUE(looksLike("farther"));
+    tap(XK_Up, 91);
+    ASSERT_TRUE(looksLike("nearer"));
     escapeEndsWithZero();
 }
+
+INSTANTIATE_TEST_SUITE_P(SpriteBits, Picture, testing::Values(24, 8));
 
 TEST_F(Running, TerminationSignalIsACloseRequest)
 {
@@ -213,11 +288,50 @@ TEST_F(Running, OtherKeysAndButtonsChangeNothing)
 {
     start();
     Frame before = settled();
-    tap(XK_a), tap(XK_space), tap(XK_Left), tap(XK_Return), tap(XK_Page_Up);
+    tap(XK_a), tap(XK_space), tap(XK_Left), tap(XK_Right), tap(XK_Return), tap(XK_q);
     for (unsigned button = 1; button <= 5; button++)
         click(button);
     pause(0.5);
     EXPECT_TRUE(settled() == before);
+    escapeEndsWithZero();
+}
+
+// How many steps of Down beyond the first fifty the settled screen shows.
+int stepsBeyondFifty()
+{
+    auto width = [](const Box &b) { return b.right - b.left; };
+    const int shown = width(litBox(settled()));
+    int best = 0, off = INT_MAX;
+    for (int k = 0; k < 200; k++) {
+        const int d = std::abs(width(projectedLattice(zoomAfter(-50 - k))) - shown);
+        if (d < off)
+            best = k, off = d;
+    }
+    return best;
+}
+
+TEST_F(Running, HeldKeyRepeats)
+{
+    start();
+    settled();
+    tap(XK_Down, 50); // the whole lattice in view, where each step shows
+    expectLitNear(projectedLattice(zoomAfter(-50)));
+    // The first repeat comes after a tenth of a second...
+    tap(XK_Down, 1, 0.8);
+    const int first = stepsBeyondFifty();
+    EXPECT_GE(first, 2) << "no repeat while held for 0.8 s";
+    // ... then one every 30 ms, or one a frame where frames take longer: over
+    // 3 s well more than the 11 that one every 300 ms would give at most.
+    tap(XK_Down, 1, 3.0);
+    EXPECT_GE(stepsBeyondFifty() - first, 14);
+    escapeEndsWithZero();
+}
+
+// The pointer is hidden over the program.
+TEST_F(Running, HidesThePointer)
+{
+    start();
+    EXPECT_TRUE(eventually([] { return !pointerShown(); }));
     escapeEndsWithZero();
 }
 
@@ -236,8 +350,9 @@ class Pointer : public Running, public testing::WithParamInterface<PointerCase>
 {
 };
 
-// Rates are half the offset from the centre, a tenth of that per frame in
-// whole steps: offsets under about 20 pixels turn nothing.
+// Rates are half the offset from the centre, truncated toward zero, a tenth
+// of that per frame in whole steps: 19 pixels left of the centre turn
+// nothing, 20 do.
 TEST_P(Pointer, SteersTheTurn)
 {
     const PointerCase &c = GetParam();
@@ -249,163 +364,39 @@ TEST_P(Pointer, SteersTheTurn)
 
 INSTANTIATE_TEST_SUITE_P(Positions, Pointer,
                          testing::Values(PointerCase{"Centre", 400, 300, false},
-                                         PointerCase{"InsideDeadZone", 391, 309, false},
+                                         PointerCase{"EdgeOfDeadZone", 381, 300, false},
                                          PointerCase{"JustLeftOfDeadZone", 380, 300, true},
-                                         PointerCase{"JustBelowDeadZone", 400, 321, true},
-                                         PointerCase{"FarRight", 600, 300, true},
-                                         PointerCase{"Corner", 0, 0, true}),
+                                         PointerCase{"JustBelowDeadZone", 400, 321, true}),
                          [](const testing::TestParamInfo<PointerCase> &i) {
                              return std::string(i.param.name);
                          });
 
-TEST_F(Running, UpAndDownMoveTheLatticeNearerAndFarther)
+// Where along the topmost lit row of the screen its lit pixels lie, on average.
+double topRowCentre(const Frame &f)
+{
+    const int top = litBox(f).top;
+    double sum = 0;
+    int lit = 0;
+    for (int x = 0; top < f.height && x < f.width; x++)
+        if ((f.at(x, top) & 0xE0E0E0) != 0) // over 24 in some channel, as litBox counts
+            sum += x, lit++;
+    return lit ? sum / lit : f.width / 2.0;
+}
+
+// Right of the centre the lattice turns about z and y alike, counter-clockwise
+// on the screen (z) while its right side swings away (y): seen whole, its
+// top right corner rises above the rest of the top edge.
+TEST_F(Running, PointerRightTurnsCounterClockwise)
 {
     start();
-    settled(); // under Wine the window takes the keyboard a moment after it shows
-    float zoom = -25.0f;
+    settled();
     tap(XK_Down, 50);
-    for (int n = 0; n < 50; n++)
-        zoom -= 0.6f;
-    expectLitNear(projectedLattice(zoom));
-    tap(XK_Up, 10);
-    for (int n = 0; n < 10; n++)
-        zoom += 0.6f;
-    expectLitNear(projectedLattice(zoom));
+    pointerTo(440, 300);
+    double x = 400;
+    EXPECT_TRUE(eventually([&] { return std::abs((x = topRowCentre(grab())) - 400) > 60; }, 60));
+    EXPECT_GT(x, 400) << "the top left corner rose: turned clockwise";
     escapeEndsWithZero();
 }
-
-// The centre column of the lattice projects onto the middle of the screen,
-// every layer concentric; no other square reaches a few pixels above or below
-// it. A sprite lit only in its top left quarter must show there lit only
-// below and to the left: mirrored top to bottom, not left to right.
-TEST_F(Running, SpriteShowsMirroredTopToBottom)
-{
-    start(true);
-    Frame f = settled();
-    const double lit = meanBrightness(f, Box{393, 303, 398, 309});
-    const double others[] = {meanBrightness(f, Box{393, 291, 398, 297}),
-                             meanBrightness(f, Box{402, 291, 407, 297}),
-                             meanBrightness(f, Box{402, 303, 407, 309})};
-    EXPECT_GT(lit, 100);
-    // Thin lines remain elsewhere: with the default repeat wrap, linear
-    // filtering blends each square's edges with the opposite ones.
-    for (double other : others)
-        EXPECT_LT(other, lit / 4) << "lit quarter " << lit << ", another " << other;
-    escapeEndsWithZero();
-}
-
-// Additive blending of a white sprite adds the tint (97, 70, 200) per layer:
-// blue leads, red follows, green trails, until channels saturate.
-TEST_F(Running, LitPixelsCarryTheTint)
-{
-    start(false, true);
-    Frame f = settled();
-    int lit = 0, unsaturated = 0;
-    for (uint32_t p : f.pixels) {
-        const int r = p >> 16 & 255, g = p >> 8 & 255, b = p & 255;
-        if (r + g + b < 30)
-            continue;
-        lit++;
-        ASSERT_GE(b + 2, r) << std::hex << p;
-        ASSERT_GE(r + 2, g) << std::hex << p;
-        if (b < 190 && b > 40) {
-            unsaturated++;
-            ASSERT_NEAR(r / (double)b, 97.0 / 200, 0.06) << std::hex << p;
-            ASSERT_NEAR(g / (double)b, 70.0 / 200, 0.06) << std::hex << p;
-        }
-    }
-    EXPECT_GT(lit, 800 * 600 / 4);
-    EXPECT_GT(unsaturated, 1000);
-    escapeEndsWithZero();
-}
-
-// Started another way (the Windows build under Wine), the program shows the
-// same picture at rest as the built one on the same screen, on the original
-// SDL 1.2 runtime (the system's, or the one unpacked for the tests where the
-// system's is the compatibility library). Only the Wine run has it: the
-// compatibility library's scaled copy of the picture differs from the
-// original's in a few hundred pixels, even at the same size.
-TEST_F(Running, StillPictureIsTheBuiltProgramsPicture)
-{
-    start(false, true);
-    const Frame got = settled();
-    escapeEndsWithZero();
-    std::vector<std::string> original;
-    if (*GLOWLATTICE_ORIGINAL_SDL_DIR)
-        original.push_back(std::string("LD_LIBRARY_PATH=") + GLOWLATTICE_ORIGINAL_SDL_DIR);
-    Program reference = launchBuiltShowing(s.dir, original);
-    const Frame want = settled();
-    tap(XK_Escape);
-    EXPECT_TRUE(reference.wait(20).exited);
-    size_t differing = 0;
-    for (size_t n = 0; n < want.pixels.size(); n++)
-        differing += got.pixels[n] != want.pixels[n];
-    if (differing) {
-        saveFrame(got, testing::TempDir() + "still-got.ppm");
-        saveFrame(want, testing::TempDir() + "still-want.ppm");
-    }
-    EXPECT_EQ(differing, 0u) << "pixels unlike the built program's";
-}
-
-// Every sprite file, however odd, either shows as the same picture does in a
-// plain 24-bit file, or ends the program with status 1 and no message.
-class SpriteFile : public testing::TestWithParam<CorpusCase>
-{
-  protected:
-    // The settled screen with this sprite, then Escape. The pointer rests
-    // at the centre, so the lattice holds still.
-    Frame showAndQuit(Program &run)
-    {
-        Frame f = settled();
-        tap(XK_Escape);
-        Outcome e = run.wait(20);
-        EXPECT_TRUE(e.exited && e.status == 0) << "status " << e.status;
-        EXPECT_EQ(run.err(), "");
-        return f;
-    }
-};
-
-TEST_P(SpriteFile, ShowsRightOrEndsWithStatusOne)
-{
-    const CorpusCase &c = GetParam();
-    Scratch s;
-    if (c.folder)
-        ASSERT_EQ(mkdir(s.sprite().c_str(), 0755), 0);
-    else
-        std::ofstream(s.sprite(), std::ios::binary)
-            .write((const char *)c.bytes.data(), (std::streamsize)c.bytes.size());
-    Program run = launch(s.dir);
-    Outcome end;
-    if (!showsOrEnds(run, &end, 60)) {
-        ASSERT_TRUE(end.exited) << "neither drew nor ended";
-        EXPECT_NE(c.outcome, CorpusCase::shows) << "refused a picture it must show";
-        EXPECT_EQ(end.status, 1);
-        EXPECT_EQ(run.err(), "");
-        EXPECT_EQ(run.out(), "");
-        return;
-    }
-    ASSERT_NE(c.outcome, CorpusCase::refused) << "showed a file it must refuse";
-    const Frame got = showAndQuit(run);
-
-    Scratch plain;
-    ASSERT_TRUE(
-        writeBmp(plain.sprite().c_str(), c.picture.width, c.picture.height, c.picture.pixels));
-    Program reference = launchShowing(plain.dir);
-    const Frame want = showAndQuit(reference);
-    int worst = 0;
-    for (size_t n = 0; n < want.pixels.size(); n++)
-        for (int shift : {0, 8, 16})
-            worst = std::max(worst, std::abs((int)(got.pixels[n] >> shift & 255) -
-                                             (int)(want.pixels[n] >> shift & 255)));
-    if (worst > c.tolerance) {
-        saveFrame(got, testing::TempDir() + c.name + "-got.ppm");
-        saveFrame(want, testing::TempDir() + c.name + "-want.ppm");
-    }
-    EXPECT_LE(worst, c.tolerance) << "largest channel difference on screen";
-}
-
-INSTANTIATE_TEST_SUITE_P(Corpus, SpriteFile, testing::ValuesIn(spriteCorpus()),
-                         [](const testing::TestParamInfo<CorpusCase> &i) { return i.param.name; });
 
 // Losing the display mid-run must end the program, not leave it hanging.
 TEST_F(Running, XServerGoingAwayEndsWithNonZero)
@@ -416,7 +407,6 @@ TEST_F(Running, XServerGoingAwayEndsWithNonZero)
     ASSERT_TRUE(e.exited) << "still running without its X server";
     EXPECT_NE(e.status, 0);
 }
-
 // The suite runs once per SDL 1.2 runtime: the system's, and the other one
 // from a library folder the run selects.
 std::string selectedFolder()
@@ -489,7 +479,7 @@ bool wholeAndCentred(const Box &b)
 
 TEST_F(Desktop, ShowsThePictureWholeAndCentred)
 {
-    start(false, true);
+    start();
     // The window manager may resize the window after the first picture.
     Box b;
     EXPECT_TRUE(eventually([&] { return wholeAndCentred(b = litBox(grab())); }))

@@ -62,34 +62,6 @@ TEST_F(Cloud, TablesUseTheTruncatedPi)
     EXPECT_NE(sine[4095], -sine[1]);
 }
 
-TEST_F(Cloud, RotationBuildersWriteOnlyTheirFourElements)
-{
-    // at: cosine, sine, sine, cosine places; sign: of the first sine; turn: the
-    // element a positive quarter turn sets to 1, looking down the axis
-    // counter-clockwise: x takes y to z, y takes z to x, z takes x to y.
-    const struct {
-        void (*build)(float *, int);
-        int at[4], sign, turn;
-    } cases[] = {{matrotx, {5, 6, 9, 10}, -1, 9},
-                 {matroty, {0, 2, 8, 10}, 1, 2},
-                 {matrotz, {0, 1, 4, 5}, -1, 4}};
-    for (const auto &t : cases)
-        for (int a : {0, 300, 1024, 3000}) {
-            float m[16], want[16];
-            for (int e = 0; e < 16; e++)
-                m[e] = want[e] = 100.0f + e;
-            want[t.at[0]] = want[t.at[3]] = cosi[a];
-            want[t.at[1]] = t.sign * sine[a];
-            want[t.at[2]] = -t.sign * sine[a];
-            t.build(m, a);
-            for (int e = 0; e < 16; e++)
-                EXPECT_EQ(m[e], want[e]) << a << " el " << e;
-            if (a == 1024) {
-                EXPECT_EQ(m[t.turn], 1.0f);
-            }
-        }
-}
-
 TEST_F(Cloud, AddmatIsBTimesA)
 {
     float a[16], b[16], f[16];

@@ -57,8 +57,8 @@ struct CorpusCase {
     std::string name;
     Outcome outcome = refused;
     std::vector<uint8_t> bytes;
-    Picture picture;     // what must show
-    int tolerance = 0;   // per channel and texel: 0 where every runtime is exact
+    Picture picture;   // what must show
+    int tolerance = 0; // per channel and texel: 0 where every runtime is exact
 };
 
 inline std::vector<CorpusCase> spriteCorpus()

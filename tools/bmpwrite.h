@@ -80,7 +80,9 @@ inline std::vector<uint8_t> encodeBmp(const Picture &p, Encoding e)
             file.push_back(row + 1 == p.height ? 1 : 0); // end of bitmap, or of line
             continue;
         }
-        std::vector<uint8_t> bytes(pitch, 0);
+        const size_t rowAt = file.size();
+        file.resize(rowAt + pitch, 0);
+        uint8_t *bytes = file.data() + rowAt;
         for (int x = 0; x < p.width; x++) {
             const Rgb &c = p.pixels[(size_t)y * p.width + x];
             if (e.bits <= 8) {
@@ -98,7 +100,6 @@ inline std::vector<uint8_t> encodeBmp(const Picture &p, Encoding e)
                 at[2] = c.r;
             }
         }
-        file.insert(file.end(), bytes.begin(), bytes.end());
     }
     file[0] = 'B';
     file[1] = 'M';

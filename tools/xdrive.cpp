@@ -239,7 +239,7 @@ std::vector<std::string> selectedEnv()
     return vars;
 }
 
-std::string displayName()
+static std::string displayName()
 {
     xserver();
     return name;
@@ -351,7 +351,9 @@ std::string Program::out() const
     return slurp(stdoutPath);
 }
 
-bool showsOrEnds(Program &run, Outcome *end, double seconds)
+// Waits for the program's first picture (true) or its end (false, with
+// *end set); a program still doing neither after the wait is killed.
+static bool showsOrEnds(Program &run, Outcome *end, double seconds)
 {
     for (const double until = now() + seconds; !anyLit(grab()); pause(0.05)) {
         if (ended(run.pid, end))

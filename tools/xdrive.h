@@ -1,6 +1,9 @@
-// Drives the real program as a person would: its own Xvfb, input through
-// XTest, pictures read back from the X server, exit statuses and standard
-// error collected. The end-to-end tests and the screenshot tool use it.
+// Drives the real program as a person would: its own Xvfb (started on first
+// use on a display it picks, and ended with every program started through
+// it), input through XTest, pictures read back from the X server, exit
+// statuses and standard error collected. The end-to-end tests and the
+// screenshot tool use it. (Xlib stays out of this header: its macros clash
+// with GoogleTest's names.)
 #ifndef GLOWLATTICE_XDRIVE_H
 #define GLOWLATTICE_XDRIVE_H
 
@@ -31,11 +34,6 @@ struct Outcome {
     bool exited = false; // false: still running when the wait gave up
     int status = -1;     // exit status, or -(signal) if killed by one
 };
-
-// One Xvfb for the test process, started on first use on a display it picks
-// itself, and ended with every program started through it. (Xlib stays out
-// of this header: its macros clash with GoogleTest's names.)
-std::string displayName();
 
 // A scratch working directory holding data/sprite01.bmp.
 struct Scratch {
@@ -78,10 +76,6 @@ std::vector<std::string> selectedEnv();
 // Starts the program and waits for its first picture. Retries only when the
 // X server refused the connection (an environment failure under load).
 Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
-
-// Waits for the program's first picture (true) or its end (false, with
-// *end set); a program still doing neither after the wait is killed.
-bool showsOrEnds(Program &run, Outcome *end, double seconds = 60);
 
 // Ends the X server under a running program; the next use starts a new one.
 void killServer();

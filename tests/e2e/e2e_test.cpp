@@ -125,8 +125,8 @@ size_t offPixels(const Frame &got, const Frame &want)
     size_t off = 0;
     for (size_t n = 0; n < want.pixels.size(); n++)
         for (int shift : {0, 8, 16})
-            if (std::abs((int)(got.pixels[n] >> shift & 255) - (int)(want.pixels[n] >> shift & 255)) >
-                8) {
+            if (std::abs((int)(got.pixels[n] >> shift & 255) -
+                         (int)(want.pixels[n] >> shift & 255)) > 8) {
                 off++;
                 break;
             }
@@ -200,7 +200,9 @@ TEST_P(Startup, FailsWithStatusOneAndItsMessage)
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, Startup,
     testing::Values(
-        StartupCase{"UnknownVideoDriver", {"SDL_VIDEODRIVER=nosuchdriver"}, "good",
+        StartupCase{"UnknownVideoDriver",
+                    {"SDL_VIDEODRIVER=nosuchdriver"},
+                    "good",
                     "Video initialization failed: "},
         StartupCase{"NoOpenGLDriver", {"SDL_VIDEODRIVER=dummy"}, "good", "Video mode set failed: "},
         StartupCase{"MissingSprite", {}, "", ""},

@@ -83,27 +83,6 @@ TEST_F(Cloud, AddmatIsBTimesA)
     EXPECT_EQ(f[0], 16777218.0f);
 }
 
-TEST_F(Cloud, FinmatTransformsPointsStartUpToNumber)
-{
-    float m[16];
-    matbasic(m);
-    m[1] = 0.5f; // some mixing too, so the rows are not just copies
-    m[3] = 1.5f, m[7] = -2.0f, m[11] = 0.25f;
-    m[12] = m[13] = m[14] = 9.0f, m[15] = 0.0f; // never read
-    const int ranges[][2] = {{5, 5}, {7, 3}, {10, 20}, {0, 1}, {POINTS - 1, POINTS}};
-    for (const auto &r : ranges) {
-        for (int k = 0; k < POINTS; k++)
-            cxd[k] = cyd[k] = czd[k] = -99.0f;
-        finmat(m, r[0], r[1]);
-        for (int k = 0; k < POINTS; k++) {
-            const bool in = k >= r[0] && k < r[1];
-            ASSERT_EQ(cxd[k], in ? (float)(xd[k] + 0.5 * yd[k] + 1.5) : -99.0f) << r[0] << " " << k;
-            ASSERT_EQ(cyd[k], in ? (float)(yd[k] - 2.0) : -99.0f) << r[0] << " " << k;
-            ASSERT_EQ(czd[k], in ? (float)(zd[k] + 0.25) : -99.0f) << r[0] << " " << k;
-        }
-    }
-}
-
 TEST_F(Cloud, CalcmeAdvancesAndWrapsAnglesAfterTheFrame)
 {
     // start angles x, y, z; spin inputs sx, sy; angles after the pass

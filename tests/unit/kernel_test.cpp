@@ -102,6 +102,7 @@ TEST_P(Kernels, WriteExactlyTheirRange)
 {
     xangle = 700, yangle = 1900, zangle = 3100;
     doedemat();
+    mat0[3] = 1.5f, mat0[7] = -2.0f, mat0[11] = 0.25f; // the single points' translation too
     const int ranges[][2] = {{0, 1}, {1, 4}, {3, 10}, {5, 5}, {7, 3}, {26995, 27000}, {2, 26999}};
     for (auto &r : ranges) {
         for (int k = 0; k < POINTS; k++)

@@ -384,9 +384,11 @@ double topRowCentre(const Frame &f)
     const int top = litBox(f).top;
     double sum = 0;
     int lit = 0;
-    for (int x = 0; top < f.height && x < f.width; x++)
-        if ((f.at(x, top) & 0xE0E0E0) != 0) // over 24 in some channel, as litBox counts
+    for (int x = 0; top < f.height && x < f.width; x++) {
+        const uint32_t p = f.at(x, top); // lit as litBox counts: over 24 in some channel
+        if ((p >> 16 & 255) > 24 || (p >> 8 & 255) > 24 || (p & 255) > 24)
             sum += x, lit++;
+    }
     return lit ? sum / lit : f.width / 2.0;
 }
 

@@ -475,36 +475,45 @@ void click(unsigned button)
     XSync(d, False);
 }
 
-// To the topmost window that takes it, as a person would click: under Wine
-// the program's own window is above hidden ones of Wine's.
-bool sendWindowClose()
+// The topmost window under w that takes WM_DELETE_WINDOW: a top-level one,
+// or, under a window manager, the program's window inside its frame. Under
+// Wine the program's own window is above hidden ones of Wine's.
+Window closable(Display *d, Window w, Atom del)
 {
-    Display *d = xserver();
-    Atom protocols = XInternAtom(d, "WM_PROTOCOLS", False);
-    Atom del = XInternAtom(d, "WM_DELETE_WINDOW", False);
-    Window root = DefaultRootWindow(d), parent, *children = nullptr;
+    Window root, parent, *children = nullptr, found = 0;
     unsigned count = 0;
-    XQueryTree(d, root, &root, &parent, &children, &count);
-    bool sent = false;
-    for (unsigned n = count; n-- > 0 && !sent;) {
+    XQueryTree(d, w, &root, &parent, &children, &count);
+    for (unsigned n = count; n-- > 0 && !found;) {
         Atom *list = nullptr;
         int listed = 0;
-        if (!XGetWMProtocols(d, children[n], &list, &listed))
-            continue;
-        sent = std::find(list, list + listed, del) != list + listed;
-        XFree(list);
-        if (sent) {
-            XEvent e = {};
-            e.xclient = {ClientMessage, 0, False, d, children[n], protocols, 32, {}};
-            e.xclient.data.l[0] = (long)del;
-            e.xclient.data.l[1] = CurrentTime;
-            XSendEvent(d, children[n], False, NoEventMask, &e);
+        if (XGetWMProtocols(d, children[n], &list, &listed)) {
+            if (std::find(list, list + listed, del) != list + listed)
+                found = children[n];
+            XFree(list);
         }
+        if (!found)
+            found = closable(d, children[n], del);
     }
     if (children)
         XFree(children);
+    return found;
+}
+
+// What a window manager sends when a person closes the window.
+bool sendWindowClose()
+{
+    Display *d = xserver();
+    Atom del = XInternAtom(d, "WM_DELETE_WINDOW", False);
+    const Window w = closable(d, DefaultRootWindow(d), del);
+    if (w) {
+        XEvent e = {};
+        e.xclient = {ClientMessage, 0, False, d, w, XInternAtom(d, "WM_PROTOCOLS", False), 32, {}};
+        e.xclient.data.l[0] = (long)del;
+        e.xclient.data.l[1] = CurrentTime;
+        XSendEvent(d, w, False, NoEventMask, &e);
+    }
     XSync(d, False);
-    return sent;
+    return w != 0;
 }
 
 Box litBox(const Frame &f, int threshold)

@@ -14,6 +14,20 @@ static const int screenWidth = 800;  // display pixels
 static const int screenHeight = 600; // display pixels
 static const int screenBpp = 16;     // bits per pixel requested
 
+// Every runtime's idea of the pointer starts at the display's centre, where
+// the lattice rests. Motion reported so far is stale: the compatibility
+// library, for one, reports where the pointer was in the window before a
+// window manager or compositor resized it, and with the pointer hidden it
+// then follows its own sum of relative motions from there.
+static void centrePointer()
+{
+    SDL_Event stale;
+    SDL_PumpEvents();
+    while (SDL_PeepEvents(&stale, 1, SDL_GETEVENT, SDL_MOUSEMOTIONMASK) > 0) {
+    }
+    SDL_WarpMouse(screenWidth / 2, screenHeight / 2);
+}
+
 void Quit(int returnCode)
 {
     SDL_Quit();
@@ -51,6 +65,7 @@ int main(int argc, char *argv[])
         Quit(1);
     }
     SDL_ShowCursor(0);
+    centrePointer();
     if (!initGL())
         Quit(1);
     initMY();

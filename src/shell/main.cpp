@@ -15,14 +15,14 @@ static const int screenHeight = 600; // display pixels
 static const int screenBpp = 16;     // bits per pixel requested
 
 // Every runtime's idea of the pointer starts at the display's centre, where
-// the lattice rests. Motion reported so far is stale: the compatibility
-// library, for one, reports where the pointer was in the window before a
-// window manager or compositor resized it, and with the pointer hidden it
-// then follows its own sum of relative motions from there.
+// the lattice rests. The motion queued while the display was set up is
+// stale: the compatibility library reports where the pointer was in the
+// window before a window manager or compositor resized it. With the pointer
+// hidden that library follows its own sum of relative motions, which the
+// warp starts from the centre; elsewhere the warp moves the real pointer.
 static void centrePointer()
 {
     SDL_Event stale;
-    SDL_PumpEvents();
     while (SDL_PeepEvents(&stale, 1, SDL_GETEVENT, SDL_MOUSEMOTIONMASK) > 0) {
     }
     SDL_WarpMouse(screenWidth / 2, screenHeight / 2);

@@ -5,15 +5,15 @@
 # request). The root is made with debootstrap once and kept as a tarball
 # between runs; each run unpacks a fresh copy and clones the committed tree
 # (HEAD, not the working tree) into it. Needs root.
-#   tools/fresh.sh trixie|bookworm [COMMAND]
+#   tools/fresh.sh forky|trixie|bookworm [COMMAND]
 # With COMMAND, runs that instead (bash, in the clone, as root).
 set -euo pipefail
 release=${1:-}
 command=${2:-}
 case "$release" in
-trixie | bookworm) ;;
+forky | trixie | bookworm) ;;
 *)
-    echo "usage: $0 trixie|bookworm [COMMAND]" >&2
+    echo "usage: $0 forky|trixie|bookworm [COMMAND]" >&2
     exit 2
     ;;
 esac
@@ -56,8 +56,19 @@ if [ -f "$tarball" ]; then
     tar -C "$root" -xf "$tarball"
 else
     command -v debootstrap >/dev/null || apt-get install -y -q debootstrap
-    debootstrap --variant=minbase --include=git,ca-certificates,sudo "$release" "$root"
+    # An older debootstrap may not know a newer release by name (Debian 12's
+    # does not know forky); every release since bookworm is made as sid is.
+    script=/usr/share/debootstrap/scripts/$release
+    [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
+    debootstrap --variant=minbase --include=git,ca-certificates,sudo "$release" "$root" \
+        http://deb.debian.org/debian "$script"
     tar -C "$root" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
+fi
+if [ "$release" = forky ]; then
+    # The archive copy this is made from serves testing's Release file past
+    # its Valid-Until date (testing's is renewed weekly, the copy is not):
+    # apt inside this root only is told to accept it.
+    echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99no-check-valid-until"
 fi
 mount -t proc proc "$root/proc"
 for m in sys dev; do

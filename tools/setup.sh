@@ -18,7 +18,8 @@ test=(xvfb openbox libx11-dev libxtst-dev libxfixes-dev libgtest-dev clang libcl
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)
-# The test run also builds for Windows and runs that under Wine.
+# The test run also builds for Windows and runs that under Wine, where the
+# release has Wine (Debian 14 has none: the tests then leave it out).
 test+=("${windows[@]}" wine wine64 unzip)
 
 case "${1:-}" in
@@ -45,6 +46,19 @@ stale=0
 if [ "$1" != run ] && ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     stale=1
 fi
+# Wine only where the release has it, which the package lists tell: so
+# decided again once they are fetched.
+keep_available() {
+    local kept=() pkg
+    for pkg in "${missing[@]}"; do
+        case $pkg in
+        wine | wine64) apt-cache policy "$pkg" 2>/dev/null | grep -q 'Candidate: [^(]' || continue ;;
+        esac
+        kept+=("$pkg")
+    done
+    missing=("${kept[@]}")
+}
+[ $stale -eq 1 ] || keep_available
 [ ${#missing[@]} -eq 0 ] && [ $stale -eq 0 ] && exit 0
 
 if [ "$(id -u)" -eq 0 ]; then
@@ -55,9 +69,10 @@ else
     echo "setup: need root or sudo to install: ${missing[*]}" >&2
     exit 1
 fi
-echo "setup: installing ${missing[*]:-nothing, updating the package lists}"
 # A fresh machine may still be busy with its own upgrades: wait for apt's
 # lock rather than fail.
 apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600)
 "${apt[@]}" update
+keep_available
+echo "setup: installing ${missing[*]:-nothing, the package lists updated}"
 [ ${#missing[@]} -eq 0 ] || "${apt[@]}" install -y --no-install-recommends "${missing[@]}"

@@ -2,6 +2,7 @@
 #include "render.h"
 
 #include <cstdint>
+#include <cstring>
 
 // A 24-bit format whose bytes lie in memory as blue, green, red on either
 // byte order, which is what a GL_BGR upload expects.
@@ -38,6 +39,37 @@ static uint32_t le32(const uint8_t *p)
 static uint16_t le16(const uint8_t *p)
 {
     return (uint16_t)(p[0] | p[1] << 8);
+}
+
+// In 4-bit run-length data a run counts pixels, two to a byte, and the next
+// run goes on from the pixel where it ended, in the middle of a byte or not.
+// SDL 3's reader (under the SDL 1.2 interface on Debian 14) starts every
+// run on a whole byte instead, so after a run of an odd length the rest of
+// the row is out of place: a valid file shows another picture. Such files are
+// therefore refused, as SDL 1.2.15 refuses them, wherever the runtime reads
+// this one wrongly: 3 x 1 pixels, a run of one red, then a run of two green.
+static bool readsRunLength4Right()
+{
+    // clang-format off
+    static const uint8_t file[] = {
+        'B', 'M', 72, 0, 0, 0, 0, 0, 0, 0, 66, 0, 0, 0,  // the file's size; pixels at 66
+        40, 0, 0, 0, 3, 0, 0, 0, 1, 0, 0, 0, 1, 0, 4, 0, // 3 x 1, 4 bits
+        2, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,  // run-length, 6 bytes of it
+        3, 0, 0, 0, 0, 0, 0, 0,                          // 3 colours:
+        0, 0, 0, 0, 0, 0, 255, 0, 0, 255, 0, 0,          // black, red, green
+        1, 0x11, 2, 0x22, 0, 1};                         // 1 red, 2 green, the end
+    // clang-format on
+    static_assert(sizeof file == 72, "the size the header gives");
+    SDL_Surface *image = SDL_LoadBMP_RW(SDL_RWFromConstMem(file, sizeof file), 1);
+    if (!image)
+        return false;
+    SDL_PixelFormat format = bgrFormat();
+    SDL_Surface *rows = SDL_ConvertSurface(image, &format, SDL_SWSURFACE);
+    SDL_FreeSurface(image);
+    static const uint8_t want[9] = {0, 0, 255, 0, 255, 0, 0, 255, 0};
+    const bool right = rows && memcmp(rows->pixels, want, sizeof want) == 0;
+    SDL_FreeSurface(rows);
+    return right;
 }
 
 // SDL's loaders trust the header: they allocate the whole surface from the
@@ -80,6 +112,11 @@ static bool headerFits(SDL_RWops *file, int largestSide)
         return false;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
         return false;
+    if (bits == 4 && compression == 2) {
+        static const bool readRight = readsRunLength4Right();
+        if (!readRight)
+            return false;
+    }
     // Uncompressed rows (plain or with bit masks) must all be in the file;
     // run-length data has no fixed size and is bounded by the sides alone.
     if (compression == 0 || compression == 3) {

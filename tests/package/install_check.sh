@@ -23,12 +23,12 @@ lap "built $deb"
 
 # The X driver that starts the program and reads the screen, built while a
 # compiler is here; then everything installed since the start goes again.
-"${apt[@]}" install --no-install-recommends g++ libx11-dev libxtst-dev >/dev/null
+"${apt[@]}" install --no-install-recommends g++ libx11-dev libxtst-dev libxfixes-dev >/dev/null
 g++ -std=c++17 -O1 -o /tmp/launch_check tests/package/launch_check.cpp tools/xdrive.cpp \
-    '-DGLOWLATTICE_PROGRAM=""' -lX11 -lXtst
+    '-DGLOWLATTICE_PROGRAM=""' -lX11 -lXtst -lXfixes
 apt-mark showmanual | sort | comm -13 /tmp/manual.before - | xargs -r apt-mark auto >/dev/null
 "${apt[@]}" autoremove --purge >/dev/null
-"${apt[@]}" install --no-install-recommends xvfb libx11-6 libxtst6 >/dev/null
+"${apt[@]}" install --no-install-recommends xvfb libx11-6 libxtst6 libxfixes3 >/dev/null
 ! installed libsdl1.2debian || fail "the SDL 1.2 runtime is still here before the install"
 lap "removed the build dependencies, installed Xvfb"
 

@@ -14,7 +14,8 @@ run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 # The tests' second SDL 1.2 runtime needs SDL2 (the compatibility library, on
 # Debian 12) or libcaca (the original 1.2.15, on Debian 13).
 test=(xvfb openbox libx11-dev libxtst-dev libxfixes-dev libgtest-dev clang libclang-rt-dev
-    libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream)
+    libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
+    sway xwayland grim libwayland-dev libxkbcommon-dev pkg-config)
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)

@@ -12,8 +12,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
+#include <map>
 #include <sstream>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -36,6 +39,13 @@ std::string program = GLOWLATTICE_PROGRAM; // what launch starts
 int screenWidth = 800, screenHeight = 600; // the next server's screen, in pixels
 bool managed;                              // the next server runs a window manager
 int seenX, seenY; // where the program last saw the pointer, in display pixels
+// The compositor session (useCompositor): its NAME=value settings, empty
+// while the programs show on our Xvfb; whether they talk Wayland to it; its
+// input client and the socket to it.
+std::map<std::string, std::string> compositor;
+bool native;
+pid_t inputPid = -1;
+int inputFd = -1;
 
 void fail(const std::string &what)
 {
@@ -86,11 +96,16 @@ void endAll()
         waitpid(pid, nullptr, 0);
     }
     started.clear();
+    if (inputPid > 0) {
+        close(inputFd);
+        stop(inputPid, SIGTERM);
+    }
     stopServer(SIGTERM);
     if (!logs.empty())
         removeTree(logs);
     logs.clear();
 }
+const int endsAllAtExit = atexit(endAll);
 
 std::string makeTempDir(const char *what)
 {
@@ -158,10 +173,6 @@ void startServer()
     if (number.empty())
         fail("Xvfb did not start (is the xvfb package installed?)");
     name = ":" + number;
-    static bool registered = false; // the clean-up at exit is set up once
-    if (!registered)
-        atexit(endAll);
-    registered = true;
     // Wait until the server answers before anything is launched against it.
     for (double until = now() + 20; !display && now() < until; pause(0.05))
         display = XOpenDisplay(name.c_str());
@@ -212,11 +223,78 @@ void movePointer(int x, int y)
 // XDRIVE_ENV's words, read as env(1) reads its arguments: NAME=value
 // settings, then, if any, the command that starts the program instead of
 // the built one (a launcher and its arguments, such as Wine and an .exe).
-void readSelection(std::vector<std::string> &vars, std::vector<std::string> &command)
+// XDRIVE_COMPOSITOR=DIR is left out of them, for useCompositor.
+void readSelection(std::vector<std::string> &vars, std::vector<std::string> &command,
+                   std::string *session = nullptr)
 {
     std::istringstream in(getenv("XDRIVE_ENV") ? getenv("XDRIVE_ENV") : "");
     for (std::string w; in >> w;)
-        (command.empty() && w.find('=') != std::string::npos ? vars : command).push_back(w);
+        if (command.empty() && w.rfind("XDRIVE_COMPOSITOR=", 0) == 0) {
+            if (session)
+                *session = w.substr(18);
+        } else {
+            (command.empty() && w.find('=') != std::string::npos ? vars : command).push_back(w);
+        }
+}
+
+// A command line run with the compositor session's settings.
+std::string inSession(const std::string &command)
+{
+    return "env XDG_RUNTIME_DIR='" + compositor["XDG_RUNTIME_DIR"] + "' WAYLAND_DISPLAY='" +
+           compositor["WAYLAND_DISPLAY"] + "' SWAYSOCK='" + compositor["SWAYSOCK"] + "' " + command;
+}
+
+// Hands the input client (tools/wlinput.cpp, started on first use) a
+// command and waits until the compositor has it.
+void input(const char *format, long a, long b, long c = 0, long d = 0)
+{
+    int pair[2];
+    if (inputPid < 0 && socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) == 0) {
+        inputPid = fork();
+        if (inputPid == 0) {
+            dup2(pair[1], 0);
+            dup2(pair[1], 1);
+            setenv("XDG_RUNTIME_DIR", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
+            setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
+            execl(GLOWLATTICE_WLINPUT, GLOWLATTICE_WLINPUT, nullptr);
+            _exit(127);
+        }
+        close(pair[1]);
+        inputFd = pair[0];
+        const timeval answersWithin = {10, 0}; // or it is stuck: a failure, not a hang
+        setsockopt(inputFd, SOL_SOCKET, SO_RCVTIMEO, &answersWithin, sizeof answersWithin);
+    }
+    char line[100], answer[4] = "";
+    const int n = snprintf(line, sizeof line, format, a, b, c, d);
+    if (send(inputFd, line, n, MSG_NOSIGNAL) != n || read(inputFd, answer, 3) != 3 ||
+        strcmp(answer, "ok\n"))
+        fail("the input client did not take: " + std::string(line));
+}
+
+Frame screenshot()
+{
+    Frame f;
+    FILE *in = popen(inSession("grim -t ppm -").c_str(), "r");
+    if (in && fscanf(in, "P6 %d %d 255", &f.width, &f.height) == 2 && fgetc(in) == '\n') {
+        std::vector<uint8_t> rgb((size_t)f.width * f.height * 3);
+        rgb.resize(fread(rgb.data(), 1, rgb.size(), in));
+        for (size_t n = 0; n + 2 < rgb.size(); n += 3)
+            f.pixels.push_back((uint32_t)rgb[n] << 16 | rgb[n + 1] << 8 | rgb[n + 2]);
+    }
+    if (in)
+        pclose(in);
+    if (f.pixels.empty() || f.pixels.size() != (size_t)f.width * f.height)
+        fail("grim gave no picture");
+    return f;
+}
+
+void key(unsigned long keysym, bool down)
+{
+    if (!compositor.empty())
+        return input("k %ld %ld\n", (long)keysym, down);
+    Display *d = xserver();
+    XTestFakeKeyEvent(d, XKeysymToKeycode(d, keysym), down, CurrentTime);
+    XSync(d, False);
 }
 
 } // namespace
@@ -226,6 +304,23 @@ void useScreen(int width, int height, bool windowManager)
     screenWidth = width;
     screenHeight = height;
     managed = windowManager;
+}
+
+bool useCompositor(bool nativeClient)
+{
+    std::vector<std::string> vars, command;
+    std::string folder;
+    readSelection(vars, command, &folder);
+    if (folder.empty())
+        return false;
+    std::ifstream in(folder + "/session");
+    for (std::string line; std::getline(in, line);)
+        if (line.find('=') != std::string::npos)
+            compositor[line.substr(0, line.find('='))] = line.substr(line.find('=') + 1);
+    if (!compositor.count("DISPLAY"))
+        fail("no compositor session in " + folder + " (has the fixture's set-up run?)");
+    native = nativeClient;
+    return true;
 }
 
 void useProgram(const std::string &path)
@@ -254,7 +349,8 @@ void pause(double seconds)
 Scratch::Scratch()
 {
     dir = makeTempDir("run");
-    if (mkdir((dir + "/data").c_str(), 0755) != 0)
+    // Open to all: on the compositor the program runs as another user.
+    if (chmod(dir.c_str(), 0755) != 0 || mkdir((dir + "/data").c_str(), 0755) != 0)
         fail("mkdir data");
 }
 
@@ -265,11 +361,14 @@ Scratch::~Scratch()
 
 Program launch(const std::string &dir, const std::vector<std::string> &env)
 {
-    const std::string server = displayName();
+    const std::string server = compositor.empty() ? displayName() : compositor["DISPLAY"];
     // The pointer rests at the middle of the screen, where the program's
     // display is centred, when the program starts; from there it is moved
     // only by relative motions (pointerTo).
-    movePointer(screenWidth / 2, screenHeight / 2);
+    if (compositor.empty())
+        movePointer(screenWidth / 2, screenHeight / 2);
+    else
+        input("a %ld %ld %ld %ld\n", screenWidth / 2, screenHeight / 2, screenWidth, screenHeight);
     seenX = 400;
     seenY = 300;
     Program run;
@@ -314,6 +413,21 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
         setenv("DISPLAY", server.c_str(), 1);
         setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
+        // A session on the compositor has its runtime folder, and a Wayland
+        // client only its Wayland display. sway will not run as root, and
+        // its Xwayland lets in only the user that sway runs as.
+        if (!compositor.empty()) {
+            struct stat owner;
+            setenv("XDG_RUNTIME_DIR", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
+            if (native) {
+                unsetenv("DISPLAY");
+                setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
+            }
+            if (stat(compositor["XDG_RUNTIME_DIR"].c_str(), &owner) != 0 ||
+                (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(owner.st_gid) != 0 ||
+                                   setuid(owner.st_uid) != 0)))
+                _exit(126);
+        }
         for (std::string &v : vars)
             putenv(&v[0]);
         std::vector<char *> argv;
@@ -393,11 +507,15 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
 
 void killServer()
 {
+    if (!compositor.empty())
+        fail("killServer: the compositor is the run's, not the test's");
     stopServer(SIGKILL);
 }
 
 Frame grab()
 {
+    if (!compositor.empty())
+        return screenshot();
     Display *d = xserver();
     Window root = DefaultRootWindow(d);
     XWindowAttributes a;
@@ -432,25 +550,25 @@ Frame settled()
 // its own sum of the motions.
 void pointerTo(int x, int y)
 {
-    Display *d = xserver();
-    XTestFakeRelativeMotionEvent(d, x - seenX, y - seenY, CurrentTime);
-    XSync(d, False);
+    if (!compositor.empty()) {
+        input("m %ld %ld\n", x - seenX, y - seenY);
+    } else {
+        Display *d = xserver();
+        XTestFakeRelativeMotionEvent(d, x - seenX, y - seenY, CurrentTime);
+        XSync(d, False);
+    }
     seenX = x;
     seenY = y;
 }
 
 void tap(unsigned long keysym, int times, double held)
 {
-    Display *d = xserver();
-    KeyCode code = XKeysymToKeycode(d, keysym);
     // SDL takes a release and a press that share a timestamp for the X
     // server's own auto-repeat and drops them, so the taps are spaced out.
     for (int n = 0; n < times; n++) {
-        XTestFakeKeyEvent(d, code, True, CurrentTime);
-        XSync(d, False);
+        key(keysym, true);
         pause(held);
-        XTestFakeKeyEvent(d, code, False, CurrentTime);
-        XSync(d, False);
+        key(keysym, false);
         pause(0.01);
     }
 }
@@ -459,6 +577,8 @@ void tap(unsigned long keysym, int times, double held)
 // screen's pixels never show; X says which cursor is current.
 bool pointerShown()
 {
+    if (!compositor.empty())
+        fail("pointerShown: not on the compositor");
     XFixesCursorImage *cursor = XFixesGetCursorImage(xserver());
     bool shown = false;
     for (int n = 0; cursor && n < cursor->width * cursor->height; n++)
@@ -469,6 +589,8 @@ bool pointerShown()
 
 void click(unsigned button)
 {
+    if (!compositor.empty())
+        fail("click: not on the compositor");
     Display *d = xserver();
     XTestFakeButtonEvent(d, button, True, CurrentTime);
     XTestFakeButtonEvent(d, button, False, CurrentTime);
@@ -502,6 +624,9 @@ Window closable(Display *d, Window w, Atom del)
 // What a window manager sends when a person closes the window.
 bool sendWindowClose()
 {
+    // The compositor's own close, to the focused window: the program's.
+    if (!compositor.empty())
+        return system(inSession("swaymsg -q kill").c_str()) == 0;
     Display *d = xserver();
     Atom del = XInternAtom(d, "WM_DELETE_WINDOW", False);
     const Window w = closable(d, DefaultRootWindow(d), del);

@@ -59,6 +59,14 @@ struct Program {
 // manager unless set otherwise before then.
 void useScreen(int width, int height, bool windowManager);
 
+// Puts the program from now on on the Wayland desktop of the run's
+// compositor session, if it selects one (false if not): a headless sway,
+// started once for the run, which the program reaches through Xwayland or,
+// native, as a Wayland client. Input goes through the compositor's virtual
+// pointer and keyboard, pictures come from its own screenshots;
+// pointerShown, click and killServer have no counterpart there.
+bool useCompositor(bool native);
+
 // Starts path instead of the built program from now on (an installed copy).
 void useProgram(const std::string &path);
 
@@ -71,6 +79,8 @@ Program launch(const std::string &dir, const std::vector<std::string> &env = {})
 // XDRIVE_ENV (a single variable, so that ctest can set it). Words after
 // those, if any, are the command that starts the program instead of the
 // built one, as with env(1): "WINEPREFIX=... /usr/lib/wine/wine64 x.exe".
+// XDRIVE_COMPOSITOR=DIR is the harness's own: the compositor session's
+// folder (tests/sway/session.sh), for useCompositor.
 std::vector<std::string> selectedEnv();
 
 // Starts the program and waits for its first picture. Retries only when the

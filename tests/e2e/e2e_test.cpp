@@ -6,6 +6,7 @@
 #include <X11/keysym.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <csignal>
@@ -483,6 +484,11 @@ class Desktop : public Running, public testing::WithParamInterface<DesktopCase>
     Desktop()
     {
         useScreen(1920, 1080, GetParam().windowManager);
+        // Or the run's Wayland desktop, if it selects one: the program talks
+        // Wayland to it where the run selects SDL's Wayland driver, and goes
+        // through Xwayland otherwise.
+        const std::vector<std::string> env = selectedEnv();
+        useCompositor(std::find(env.begin(), env.end(), "SDL_VIDEODRIVER=wayland") != env.end());
     }
 };
 

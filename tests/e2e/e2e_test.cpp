@@ -488,8 +488,10 @@ class Desktop : public Running, public testing::WithParamInterface<DesktopCase>
         // Wayland to it where the run selects SDL's Wayland driver, and goes
         // through Xwayland otherwise.
         const std::vector<std::string> env = selectedEnv();
-        useCompositor(std::find(env.begin(), env.end(), "SDL_VIDEODRIVER=wayland") != env.end());
+        onWayland = useCompositor(std::find(env.begin(), env.end(), "SDL_VIDEODRIVER=wayland") !=
+                                  env.end());
     }
+    bool onWayland = false; // on the run's compositor rather than an X server of its own
 };
 
 // The lit part of the screen: the picture's own rectangle, since the lattice
@@ -533,6 +535,12 @@ TEST_P(Desktop, PointerSteersTheTurn)
 {
     start();
     EXPECT_TRUE(turns(false)) << "turning with the pointer at rest";
+    if (onWayland && !compatRuntime()) {
+        // sway's Xwayland gives the original runtime's grabbed pointer some
+        // relative motions twice and loses others (docs/runtimes.md).
+        escapeEndsWithZero();
+        GTEST_SKIP() << "through sway's Xwayland the original runtime's pointer is unreliable";
+    }
     const int full = widthOf(litBox(settled()));
     tap(XK_Down, 50);
     int far = full;

@@ -423,10 +423,36 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
                 unsetenv("DISPLAY");
                 setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
             }
-            if (stat(compositor["XDG_RUNTIME_DIR"].c_str(), &owner) != 0 ||
-                (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(owner.st_gid) != 0 ||
-                                   setuid(owner.st_uid) != 0)))
+            if (stat(compositor["XDG_RUNTIME_DIR"].c_str(), &owner) != 0)
                 _exit(126);
+            if (getuid() == 0) {
+                // That user may not reach the build (a clone under /root):
+                // the program and the library folder the run selects are
+                // copied into the session's runtime folder, which it owns.
+                const std::string stage =
+                    compositor["XDG_RUNTIME_DIR"] + "/stage-" + std::to_string(getpid());
+                auto copy = [&](std::string &path) {
+                    const std::string to = stage + path;
+                    if (system(("mkdir -p \"$(dirname '" + to + "')\" && cp -r '" + path + "' '" +
+                                to + "'")
+                                   .c_str()) != 0)
+                        _exit(126);
+                    path = to;
+                };
+                if (command.size() == 1 && command[0] == program)
+                    copy(command[0]);
+                for (std::string &v : vars)
+                    if (v.rfind("LD_LIBRARY_PATH=", 0) == 0) {
+                        std::string folder = v.substr(16);
+                        copy(folder);
+                        v = "LD_LIBRARY_PATH=" + folder;
+                    }
+                const std::string owned = std::to_string(owner.st_uid) + ":" +
+                                          std::to_string(owner.st_gid) + " '" + stage + "'";
+                if (system(("chown -R " + owned).c_str()) != 0 || setgroups(0, nullptr) != 0 ||
+                    setgid(owner.st_gid) != 0 || setuid(owner.st_uid) != 0)
+                    _exit(126);
+            }
         }
         for (std::string &v : vars)
             putenv(&v[0]);

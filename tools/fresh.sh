@@ -102,7 +102,9 @@ inside '
 rm -f /tmp/display
 Xvfb -displayfd 3 -screen 0 800x600x24 -nolisten tcp 3>/tmp/display 2>/dev/null &
 until [ -s /tmp/display ]; do sleep 0.2; done
-export DISPLAY=:$(cat /tmp/display) LIBGL_ALWAYS_SOFTWARE=1
+# As in a desktop session, which has a private runtime folder.
+mkdir -p -m 700 /tmp/session
+export DISPLAY=:$(cat /tmp/display) LIBGL_ALWAYS_SOFTWARE=1 XDG_RUNTIME_DIR=/tmp/session
 bash tools/demo.sh &
 demo=$!
 for n in $(seq 600); do

@@ -447,6 +447,8 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
                         copy(folder);
                         v = "LD_LIBRARY_PATH=" + folder;
                     }
+                // Its home too, where Mesa keeps its shader cache.
+                setenv("HOME", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
                 const std::string owned = std::to_string(owner.st_uid) + ":" +
                                           std::to_string(owner.st_gid) + " '" + stage + "'";
                 if (system(("chown -R " + owned).c_str()) != 0 || setgroups(0, nullptr) != 0 ||

@@ -26,6 +26,9 @@ began=$(date +%s)
 step="making the root"
 mkdir -p "$cache"
 root=$(mktemp -d /var/tmp/glowlattice-fresh-"$release"-XXXXXX)
+# A system's root is open to all its users (the tests run a compositor as
+# nobody); mktemp made it private.
+chmod 755 "$root"
 
 summary() {
     local secs=$(($(date +%s) - began))

@@ -53,7 +53,8 @@ keep_available() {
     local kept=() pkg
     for pkg in "${missing[@]}"; do
         case $pkg in
-        wine | wine64) apt-cache policy "$pkg" 2>/dev/null | grep -q 'Candidate: [^(]' || continue ;;
+        # (grep reads to the end: a broken pipe would read as no Wine.)
+        wine | wine64) apt-cache policy "$pkg" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null || continue ;;
         esac
         kept+=("$pkg")
     done

@@ -26,9 +26,6 @@ began=$(date +%s)
 step="making the root"
 mkdir -p "$cache"
 root=$(mktemp -d /var/tmp/glowlattice-fresh-"$release"-XXXXXX)
-# A system's root is open to all its users (the tests run a compositor as
-# nobody); mktemp made it private.
-chmod 755 "$root"
 
 summary() {
     local secs=$(($(date +%s) - began))
@@ -73,6 +70,9 @@ if [ "$release" = forky ]; then
     # apt inside this root only is told to accept it.
     echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99no-check-valid-until"
 fi
+# A system's root is open to all its users (the tests run a compositor as
+# nobody); mktemp, and a tarball made from such a root, make it private.
+chmod 755 "$root"
 mount -t proc proc "$root/proc"
 for m in sys dev; do
     mount --rbind "/$m" "$root/$m"

@@ -237,15 +237,9 @@ void readSelection(std::vector<std::string> &vars, std::vector<std::string> &com
         }
 }
 
-// A command line run with the compositor session's settings.
-std::string inSession(const std::string &command)
-{
-    return "env XDG_RUNTIME_DIR='" + compositor["XDG_RUNTIME_DIR"] + "' WAYLAND_DISPLAY='" +
-           compositor["WAYLAND_DISPLAY"] + "' SWAYSOCK='" + compositor["SWAYSOCK"] + "' " + command;
-}
-
-// Hands the input client (tools/wlinput.cpp, started on first use) a
-// command and waits until the compositor has it.
+// Hands the session's input client (its INPUT command, started on first
+// use; tools/wlinput.cpp's protocol) a command and waits until the
+// compositor has it.
 void input(const char *format, long a, long b, long c = 0, long d = 0)
 {
     int pair[2];
@@ -254,9 +248,7 @@ void input(const char *format, long a, long b, long c = 0, long d = 0)
         if (inputPid == 0) {
             dup2(pair[1], 0);
             dup2(pair[1], 1);
-            setenv("XDG_RUNTIME_DIR", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
-            setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
-            execl(GLOWLATTICE_WLINPUT, GLOWLATTICE_WLINPUT, nullptr);
+            execl("/bin/sh", "sh", "-c", compositor["INPUT"].c_str(), nullptr);
             _exit(127);
         }
         close(pair[1]);
@@ -274,7 +266,7 @@ void input(const char *format, long a, long b, long c = 0, long d = 0)
 Frame screenshot()
 {
     Frame f;
-    FILE *in = popen(inSession("grim -t ppm -").c_str(), "r");
+    FILE *in = popen(compositor["SHOT"].c_str(), "r");
     if (in && fscanf(in, "P6 %d %d 255", &f.width, &f.height) == 2 && fgetc(in) == '\n') {
         std::vector<uint8_t> rgb((size_t)f.width * f.height * 3);
         rgb.resize(fread(rgb.data(), 1, rgb.size(), in));
@@ -284,7 +276,7 @@ Frame screenshot()
     if (in)
         pclose(in);
     if (f.pixels.empty() || f.pixels.size() != (size_t)f.width * f.height)
-        fail("grim gave no picture");
+        fail("the compositor gave no picture");
     return f;
 }
 
@@ -414,11 +406,14 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         setenv("DISPLAY", server.c_str(), 1);
         setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
         // A session on the compositor has its runtime folder, and a Wayland
-        // client only its Wayland display. sway will not run as root, and
-        // its Xwayland lets in only the user that sway runs as.
+        // client only its Wayland display. The compositor will not run as
+        // root, and its Xwayland lets in only the user it runs as (mutter's
+        // through the key in XAUTHORITY).
         if (!compositor.empty()) {
             struct stat owner;
             setenv("XDG_RUNTIME_DIR", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
+            if (compositor.count("XAUTHORITY"))
+                setenv("XAUTHORITY", compositor["XAUTHORITY"].c_str(), 1);
             if (native) {
                 unsetenv("DISPLAY");
                 setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
@@ -654,7 +649,7 @@ bool sendWindowClose()
 {
     // The compositor's own close, to the focused window: the program's.
     if (!compositor.empty())
-        return system(inSession("swaymsg -q kill").c_str()) == 0;
+        return system(compositor["CLOSE"].c_str()) == 0;
     Display *d = xserver();
     Atom del = XInternAtom(d, "WM_DELETE_WINDOW", False);
     const Window w = closable(d, DefaultRootWindow(d), del);

@@ -60,10 +60,10 @@ struct Program {
 void useScreen(int width, int height, bool windowManager);
 
 // Puts the program from now on on the Wayland desktop of the run's
-// compositor session, if it selects one (false if not): a headless sway,
-// started once for the run, which the program reaches through Xwayland or,
-// native, as a Wayland client. Input goes through the compositor's virtual
-// pointer and keyboard, pictures come from its own screenshots;
+// compositor session, if it selects one (false if not): a headless sway or
+// mutter, started once for the run, which the program reaches through
+// Xwayland or, native, as a Wayland client. Input, pictures and the close
+// request go through the commands the session names;
 // pointerShown, click and killServer have no counterpart there.
 bool useCompositor(bool native);
 
@@ -80,7 +80,7 @@ Program launch(const std::string &dir, const std::vector<std::string> &env = {})
 // those, if any, are the command that starts the program instead of the
 // built one, as with env(1): "WINEPREFIX=... /usr/lib/wine/wine64 x.exe".
 // XDRIVE_COMPOSITOR=DIR is the harness's own: the compositor session's
-// folder (tests/sway/session.sh), for useCompositor.
+// folder (tests/wayland/session.sh), for useCompositor.
 std::vector<std::string> selectedEnv();
 
 // Starts the program and waits for its first picture. Retries only when the

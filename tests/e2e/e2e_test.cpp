@@ -488,10 +488,10 @@ class Desktop : public Running, public testing::WithParamInterface<DesktopCase>
         // Wayland to it where the run selects SDL's Wayland driver, and goes
         // through Xwayland otherwise.
         const std::vector<std::string> env = selectedEnv();
-        onWayland = useCompositor(std::find(env.begin(), env.end(), "SDL_VIDEODRIVER=wayland") !=
-                                  env.end());
+        useCompositor(std::find(env.begin(), env.end(), "SDL_VIDEODRIVER=wayland") != env.end());
+        onSway = std::count(env.begin(), env.end(), "XDG_CURRENT_DESKTOP=sway") != 0;
     }
-    bool onWayland = false; // on the run's compositor rather than an X server of its own
+    bool onSway = false; // on the run's sway rather than an X server of its own
 };
 
 // The lit part of the screen: the picture's own rectangle, since the lattice
@@ -535,7 +535,7 @@ TEST_P(Desktop, PointerSteersTheTurn)
 {
     start();
     EXPECT_TRUE(turns(false)) << "turning with the pointer at rest";
-    if (onWayland && !compatRuntime()) {
+    if (onSway && !compatRuntime()) {
         // sway's Xwayland gives the original runtime's grabbed pointer some
         // relative motions twice and loses others (docs/runtimes.md).
         escapeEndsWithZero();

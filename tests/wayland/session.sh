@@ -24,6 +24,10 @@ fi
 as=()
 [ "$(id -u)" -ne 0 ] || as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 mkdir -p "$dir"
+# Xwayland's sockets: a system's start-up makes this folder open to all (with
+# the sticky bit), and mutter refuses one that is not. Made by the first
+# Xwayland as an ordinary user, it would be private.
+[ -d /tmp/.X11-unix ] || mkdir -m 1777 /tmp/.X11-unix || true
 runtime=$(mktemp -d /tmp/glowlattice-"$3"-XXXXXX)
 session=(env -i PATH=/usr/bin:/bin HOME="$runtime" XDG_RUNTIME_DIR="$runtime")
 if [ "$3" = sway ]; then

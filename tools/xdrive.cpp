@@ -289,6 +289,54 @@ void key(unsigned long keysym, bool down)
     XSync(d, False);
 }
 
+// In a launched program's process, before it starts the program: a session
+// on the compositor has its runtime folder, and a Wayland client only its
+// Wayland display. The compositor will not run as root, and its Xwayland
+// lets in only the user it runs as (mutter's through the key in XAUTHORITY).
+void joinSession(std::vector<std::string> &command, std::vector<std::string> &vars)
+{
+    const std::string runtime = compositor["XDG_RUNTIME_DIR"];
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    if (compositor.count("XAUTHORITY"))
+        setenv("XAUTHORITY", compositor["XAUTHORITY"].c_str(), 1);
+    if (native) {
+        unsetenv("DISPLAY");
+        setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
+    }
+    struct stat owner;
+    if (stat(runtime.c_str(), &owner) != 0)
+        _exit(126);
+    if (getuid() != 0)
+        return;
+    // That user may not reach the build (a clone under /root): the program
+    // and the library folder the run selects are copied into the session's
+    // runtime folder, which it owns, and it gets its home there too, where
+    // Mesa keeps its shader cache.
+    const std::string stage = runtime + "/stage-" + std::to_string(getpid());
+    auto copy = [&](std::string &path) {
+        const std::string to = stage + path;
+        if (system(("mkdir -p '" + to.substr(0, to.rfind('/')) + "' && cp -r '" + path + "' '" +
+                    to + "'")
+                       .c_str()) != 0)
+            _exit(126);
+        path = to;
+    };
+    if (command.size() == 1 && command[0] == program)
+        copy(command[0]);
+    for (std::string &v : vars)
+        if (v.rfind("LD_LIBRARY_PATH=", 0) == 0) {
+            std::string folder = v.substr(16);
+            copy(folder);
+            v = "LD_LIBRARY_PATH=" + folder;
+        }
+    setenv("HOME", runtime.c_str(), 1);
+    const std::string owned =
+        std::to_string(owner.st_uid) + ":" + std::to_string(owner.st_gid) + " '" + stage + "'";
+    if (system(("chown -R " + owned).c_str()) != 0 || setgroups(0, nullptr) != 0 ||
+        setgid(owner.st_gid) != 0 || setuid(owner.st_uid) != 0)
+        _exit(126);
+}
+
 } // namespace
 
 void useScreen(int width, int height, bool windowManager)
@@ -405,52 +453,8 @@ Program launch(const std::string &dir, const std::vector<std::string> &env)
         setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
         setenv("DISPLAY", server.c_str(), 1);
         setenv("LIBGL_ALWAYS_SOFTWARE", "1", 1);
-        // A session on the compositor has its runtime folder, and a Wayland
-        // client only its Wayland display. The compositor will not run as
-        // root, and its Xwayland lets in only the user it runs as (mutter's
-        // through the key in XAUTHORITY).
-        if (!compositor.empty()) {
-            struct stat owner;
-            setenv("XDG_RUNTIME_DIR", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
-            if (compositor.count("XAUTHORITY"))
-                setenv("XAUTHORITY", compositor["XAUTHORITY"].c_str(), 1);
-            if (native) {
-                unsetenv("DISPLAY");
-                setenv("WAYLAND_DISPLAY", compositor["WAYLAND_DISPLAY"].c_str(), 1);
-            }
-            if (stat(compositor["XDG_RUNTIME_DIR"].c_str(), &owner) != 0)
-                _exit(126);
-            if (getuid() == 0) {
-                // That user may not reach the build (a clone under /root):
-                // the program and the library folder the run selects are
-                // copied into the session's runtime folder, which it owns.
-                const std::string stage =
-                    compositor["XDG_RUNTIME_DIR"] + "/stage-" + std::to_string(getpid());
-                auto copy = [&](std::string &path) {
-                    const std::string to = stage + path;
-                    if (system(("mkdir -p \"$(dirname '" + to + "')\" && cp -r '" + path + "' '" +
-                                to + "'")
-                                   .c_str()) != 0)
-                        _exit(126);
-                    path = to;
-                };
-                if (command.size() == 1 && command[0] == program)
-                    copy(command[0]);
-                for (std::string &v : vars)
-                    if (v.rfind("LD_LIBRARY_PATH=", 0) == 0) {
-                        std::string folder = v.substr(16);
-                        copy(folder);
-                        v = "LD_LIBRARY_PATH=" + folder;
-                    }
-                // Its home too, where Mesa keeps its shader cache.
-                setenv("HOME", compositor["XDG_RUNTIME_DIR"].c_str(), 1);
-                const std::string owned = std::to_string(owner.st_uid) + ":" +
-                                          std::to_string(owner.st_gid) + " '" + stage + "'";
-                if (system(("chown -R " + owned).c_str()) != 0 || setgroups(0, nullptr) != 0 ||
-                    setgid(owner.st_gid) != 0 || setuid(owner.st_uid) != 0)
-                    _exit(126);
-            }
-        }
+        if (!compositor.empty())
+            joinSession(command, vars);
         for (std::string &v : vars)
             putenv(&v[0]);
         std::vector<char *> argv;

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Starts the demo inside the folder that holds its data/ (it reads
 # data/sprite01.bmp relative to the working directory). Both are found from
 # where this script lies, so an unpacked copy of the package works as well as

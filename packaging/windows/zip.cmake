@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows build as a zip: one folder a user unpacks anywhere and starts
 # glowlattice.exe from. Windows looks for SDL.dll beside the program first,
 # and the program reads data/sprite01.bmp from its working folder, which a
@@ -10,10 +11,12 @@ if(NOT EXISTS "${sdl_prefix}/bin/SDL.dll" OR NOT sdl_dsc)
 endif()
 string(REGEX REPLACE ".*/libsdl1\\.2_(.*)\\.dsc$" "\\1" sdl_source_version "${sdl_dsc}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt.in README.txt @ONLY NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
 
 install(TARGETS glowlattice RUNTIME DESTINATION .)
 install(FILES data/sprite01.bmp DESTINATION data)
-install(FILES ${sdl_prefix}/bin/SDL.dll ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+install(FILES ${sdl_prefix}/bin/SDL.dll ${CMAKE_CURRENT_BINARY_DIR}/README.txt
+  ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
 install(FILES ${sdl_prefix}/COPYING.SDL DESTINATION . RENAME COPYING-SDL.txt)
 
 set(CPACK_GENERATOR ZIP)

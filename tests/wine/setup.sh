@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Unpacks the Windows zip into a fresh scratch folder and checks it holds
 # what a user needs and nothing more; makes the Wine prefix the tests run
 # in, once per build folder (about 15 s and 700 MB).
@@ -12,7 +13,7 @@ mkdir -p "$dir"
 unzip -q "$zip" -d "$dir/unpacked"
 top=$(basename "$zip" .zip)
 got=$(cd "$dir/unpacked" && find . -type f | sort | tr '\n' ' ')
-want="./$top/COPYING-SDL.txt ./$top/README.txt ./$top/SDL.dll ./$top/data/sprite01.bmp ./$top/glowlattice.exe "
+want="./$top/COPYING-SDL.txt ./$top/LICENSE.txt ./$top/README.txt ./$top/SDL.dll ./$top/data/sprite01.bmp ./$top/glowlattice.exe "
 [ "$got" = "$want" ] || fail "the zip holds: $got"
 grep -q "Escape" "$dir/unpacked/$top/README.txt" || fail "README.txt lacks the controls"
 grep -q "Lesser General Public License" "$dir/unpacked/$top/COPYING-SDL.txt" || fail "no LGPL text"

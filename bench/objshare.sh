@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sums a callgrind profile's self instruction counts per object file and
 # prints the share of the named program against all the libraries.
 #   bench/objshare.sh callgrind.out program-name

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loaded into the real, unchanged program with LD_PRELOAD to time it from
 // the outside: it wraps the library calls that bound each part of a frame.
 //   SDL_SetVideoMode returns        the display is open

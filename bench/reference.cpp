@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The straightforward rotation: one point at a time, each sum in double.
 #include "reference.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a plain implementation of the lattice rotation costs, the yardstick
 // for the kernels the program uses. Compiled without vectorisation (see
 // CMakeLists.txt), in two forms: exactly as the formula reads, the matrix

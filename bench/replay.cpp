@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The least the driver must do for the program's frames: the same display,
 // the same GL state (set up by the program's own initGL), and the identical
 // GL call stream per frame, but with every frame's positions computed

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rotation of the whole lattice against two yardsticks measured in the
 // same run: a plain copy of the three input arrays into the three output
 // arrays (no loop over this data can beat the memory it moves) and the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross-compiles for 64-bit Windows with Debian's MinGW-w64. The POSIX
 # thread model gives the C++ library its threads (GoogleTest wants them);
 # linking statically puts that and the GCC and C++ runtimes into the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds and runs the benchmarks; not part of the test run. Prints:
 #   1. the lattice rotation against a plain copy and the plain scalar loop;
 #   2. frames per second of the real program (timed by a preloaded probe,

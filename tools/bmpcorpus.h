@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hostile and unusual sprite files, made here rather than kept as binaries:
 // every depth SDL's BMP readers know, odd row padding, run-length data,
 // top-down rows, and files that are cut short, empty, random or lie about

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes BMP files of every depth SDL's readers know, from a picture held in
 // memory: palettised, 16, 24 and 32 bits, bottom-up or top-down rows, and
 // run-length data. Shared by the sprite generator and the tests, which make

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package the Debian way (dpkg-buildpackage over debian/)
 # in a copy of the tree, so that the tree itself stays clean and the
 # packages land in one folder of the user's choosing rather than in the

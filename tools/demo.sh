@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds, and starts the demo from the repository
 # root, where it finds data/sprite01.bmp.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Tries the README's two commands as a new user would, on a fresh minimal
 # root of a Debian release: the test command, then the demo command (set-up,
 # build, and the demo itself for a few seconds on an Xvfb, ended by a close

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Retakes the README's pictures from the real program under its own Xvfb with
 # Mesa's software renderer: the still docs/screenshot.png and the animation
 # docs/drift.gif (the pointer drifting off centre and back), plus the

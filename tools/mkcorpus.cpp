@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the sprite corpus as files, one per case, to seed the fuzzer or to
 // look at by hand.
 //

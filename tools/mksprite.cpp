@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Makes data/sprite01.bmp: a soft round glow, white at the core and fading to
 // black well inside the square's edge, so that the squares never show their
 // corners and thousands of them add up to a smooth haze.

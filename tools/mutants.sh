@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The mutation run: each row of tests/mutants.txt is one small fault a
 # developer could make in src/. Each is applied alone to a scratch copy of the
 # tree, built, and run against the suite, fastest checks first and stopping at

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds SDL 1.2 for 64-bit Windows with MinGW-w64, once: Debian ships
 # no such build. The source is Debian's own libsdl1.2 package, patches
 # applied (among them the BMP loader's security fixes), fetched through a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Unpacks an SDL 1.2 runtime from its Debian package into DEST/lib, without
 # installing it: it would replace the runtime the program is built against.
 # The end-to-end suite runs a second time with LD_LIBRARY_PATH=DEST/lib.

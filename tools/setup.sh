@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages a task needs, and nothing when they are all
 # there already.
 #   tools/setup.sh run    build and run the demo

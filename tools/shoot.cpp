@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Takes the README's pictures from the real program, started in the current
 // folder (the repository root, for its sprite).
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs what is missing, builds with warnings as errors, and runs every
 # test: the arithmetic, then the program itself under its own Xvfb on both
 # SDL 1.2 runtimes, the Windows build under Wine and the Debian package; then

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds glowlattice for 64-bit Windows on Debian, with MinGW-w64 and an SDL
 # 1.2 cross-built once by tools/sdlmingw.sh, and packs the zip a Windows
 # user unpacks and double-clicks: glowlattice-VERSION-win64.zip in DIR.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One mouse and one keyboard on a Wayland compositor, for as long as it runs:
 // the harness starts it beside the program and writes it a command a line.
 // A keyboard made per key press would come and go under the program, which

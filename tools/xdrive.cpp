@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "xdrive.h"
 
 #include <X11/Xutil.h>

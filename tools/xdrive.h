@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Drives the real program as a person would: its own Xvfb (started on first
 // use on a display it picks, and ended with every program started through
 // it), input through XTest, pictures read back from the X server, exit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The point cloud: the lattice, the angle tables, the 4 x 4 matrix routines
 // and the per-frame rotation. Pure arithmetic, no SDL and no OpenGL, so it can
 // be exercised without a display.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rotation of the whole lattice, the one loop of the point cloud that
 // runs over 27,000 points every frame, four points at a time: with SSE2,
 // which every x86-64 CPU has, and with AVX2 and FMA where the CPU has them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The kernels behind finmat, one per instruction set, declared apart from
 // cloud.h because only finmat, the tests and the benchmarks call them by
 // name. Each one evaluates, for every point, the same double-precision

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The model-space lattice and the angle tables, filled once at start-up.
 #include "cloud.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // 4 x 4 matrix routines. Every sum is formed in double precision and rounded
 // once when stored, so the result does not depend on how the compiler orders
 // or contracts the float arithmetic.

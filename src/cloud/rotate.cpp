@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The rotation of one frame and the advance of the angles from the spin
 // inputs. Rates are whole angle steps per frame: the visible speed follows
 // the frame rate, by design.

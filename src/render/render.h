@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Rendering: the fixed OpenGL state, the sprite texture and the frame.
 #ifndef GLOWLATTICE_RENDER_H
 #define GLOWLATTICE_RENDER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed GL state, the sprite texture and the drawing of one frame.
 #include "../cloud/cloud.h"
 #include "../shell/shell.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading the sprite image into the one layout the texture upload reads.
 #include "render.h"
 

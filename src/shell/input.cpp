@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keys and the pointer turned into the viewing distance and the spin inputs.
 #include "shell.h"
 

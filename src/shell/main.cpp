@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entry, display set-up, the main loop and the one way out.
 #include "../cloud/cloud.h"
 #include "../render/render.h"

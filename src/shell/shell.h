@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application shell's shared state: what the user's input has set, and
 // the one way out of the process.
 #ifndef GLOWLATTICE_SHELL_H

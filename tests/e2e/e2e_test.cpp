@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program as a person meets it: started in a folder, shown on a real X
 // server, steered with the pointer and the keys, ended with Escape or a close.
 #include "../../tools/bmpwrite.h"

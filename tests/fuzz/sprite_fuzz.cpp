@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Any bytes at all through the sprite loader, from memory: it must give
 // nothing or a surface in the one layout the texture upload reads, within the
 // size limit, without reading or writing outside what it allocated.

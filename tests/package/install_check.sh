@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The package as a Debian user meets it, on a fresh root (run it inside the
 # clone that tools/fresh.sh makes, as root): build it with the README's
 # command, take the build dependencies away again, then `apt install` the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts an installed launcher from an unrelated folder, as a desktop entry
 // would (or from FOLDER, as a double-click on a Windows program would), and
 // checks the demo comes up with its sprite and ends on Escape. A command in

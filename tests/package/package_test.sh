@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the .deb as the README says (tools/deb.sh), holds it to lintian (no
 # error, no warning), checks its metadata and exact contents, that the
 # program is stripped with its symbols in the -dbgsym package, then unpacks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every rotation kernel against the straightforward evaluation, bit for bit,
 // over the whole lattice and many matrices: the picture must not depend on
 // which CPU draws it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sprite loader hands the texture upload one layout only, 24-bit rows of
 // blue, green, red padded to four bytes, whatever the file's depth; files SDL
 // cannot read, or that lie about their size, give nothing. No display is

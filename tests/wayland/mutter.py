@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """mutter's side of the harness's compositor session.
   mutter.py serve DIR   started by mutter (-- COMMAND, so with its displays):
                         one remote-desktop session with a screen cast of the

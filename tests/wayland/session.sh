@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # One headless Wayland compositor for the end-to-end cases on a Wayland
 # desktop, started once for the whole test run and ended after it:
 #   session.sh start DIR sway WLINPUT

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh shots
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON >/dev/null
 cmake --build build -j"$(nproc)" --target shoot >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

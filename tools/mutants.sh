@@ -26,7 +26,7 @@ bash tools/setup.sh test
 rm -rf "$tree"
 mkdir -p "$tree"
 git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$tree"
-cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=ON \
+cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
     -DGLOWLATTICE_WINE_TESTS=OFF >/dev/null
 
 # Key repeat's interval shows only where frames come fast: this run has the

@@ -20,13 +20,15 @@ if [ -z "$wine_tests" ]; then
         wine_tests=OFF
     fi
 fi
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON \
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON \
+    -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
     -DGLOWLATTICE_WINE_TESTS="$wine_tests"
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 
 CC=clang CXX=clang++ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_SANITIZE=ON -DGLOWLATTICE_FUZZ=ON
+    -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
+    -DGLOWLATTICE_SANITIZE=ON -DGLOWLATTICE_FUZZ=ON
 cmake --build build-asan -j"$(nproc)"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # Our own allocations (the loader's, in the unit tests and the fuzzer) are

@@ -1,18 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The rotation of the whole lattice, the one loop of the point cloud that
-// runs over 27,000 points every frame, four points at a time: with SSE2,
-// which every x86-64 CPU has, and with AVX2 and FMA where the CPU has them.
-// Every lane evaluates exactly what one point alone would:
+// runs over 27,000 points every frame. Every architecture has the portable
+// kernel, one point at a time in plain C++; x86-64 has two more, four points
+// at a time: with SSE2, which every x86-64 CPU has, and with AVX2 and FMA
+// where the CPU has them. Each evaluates exactly what one point alone would:
 //     ((m0*x + m1*y) + m2*z) + m3, in double, rounded once to float.
 #include "cloud.h"
 #include "kernels.h"
 
-#include <immintrin.h>
+static int k; // point counter of the kernel running
 
-static int avx2; // this CPU runs the AVX2 kernel: 0 not yet asked, 1 no, 2 yes
-static int k;    // point counter of the kernel running
-
-// One point: the points left over after the last group of four.
+// One point: the portable kernel's every point, and the points left over
+// after the last group of four in the others.
 static inline __attribute__((always_inline)) void onePoint(const double *m, int n)
 {
     const double x = xd[n], y = yd[n], z = zd[n];
@@ -20,6 +19,25 @@ static inline __attribute__((always_inline)) void onePoint(const double *m, int 
     cyd[n] = (float)(((m[4] * x + m[5] * y) + m[6] * z) + m[7]);
     czd[n] = (float)(((m[8] * x + m[9] * y) + m[10] * z) + m[11]);
 }
+
+static inline __attribute__((always_inline)) void widenRows(const float *matrix, double *m)
+{
+    for (int e = 0; e < 12; e++)
+        m[e] = matrix[e];
+}
+
+void finmatPortable(float *matrix, int start, int number)
+{
+    double m[12]; // the upper three rows, widened once
+    widenRows(matrix, m);
+    for (k = start; k < number; k++)
+        onePoint(m, k);
+}
+
+#ifdef __x86_64__
+#include <immintrin.h>
+
+static int avx2; // this CPU runs the AVX2 kernel: 0 not yet asked, 1 no, 2 yes
 
 // Points n..n+3 with SSE2, two doubles to a register.
 static inline __attribute__((always_inline)) void fourPointsSse2(const double *m, int n)
@@ -66,13 +84,7 @@ fourPointsAvx2(const double *m, int n)
     }
 }
 
-static inline __attribute__((always_inline)) void widenRows(const float *matrix, double *m)
-{
-    for (int e = 0; e < 12; e++)
-        m[e] = matrix[e];
-}
-
-void finmatPortable(float *matrix, int start, int number)
+void finmatSse2(float *matrix, int start, int number)
 {
     double m[12]; // the upper three rows, widened once
     widenRows(matrix, m);
@@ -100,3 +112,4 @@ int cpuHasAvx2()
     }
     return avx2 == 2;
 }
+#endif

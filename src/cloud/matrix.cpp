@@ -67,8 +67,12 @@ void addmat(float *matrixf, float *matrixa, float *matrixb)
 // widest kernel this CPU runs; all of them give the same bits.
 void finmat(float *matrix, int start, int number)
 {
+#ifdef __x86_64__
     if (cpuHasAvx2())
         finmatAvx2(matrix, start, number);
     else
-        finmatPortable(matrix, start, number);
+        finmatSse2(matrix, start, number);
+#else
+    finmatPortable(matrix, start, number);
+#endif
 }

@@ -17,11 +17,13 @@ run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 # The desktops: headless sway and mutter, their screenshots and input; and
 # the window decorations a GNOME desktop gives SDL's Wayland clients (without
 # a libdecor plugin, libdecor says so on the program's standard error).
+# The arm64 build, by Debian's cross compiler, run under qemu-user.
 test=(xvfb openbox libx11-dev libxtst-dev libxfixes-dev libgtest-dev clang libclang-rt-dev
     libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
     sway xwayland grim libwayland-dev libxkbcommon-dev pkg-config
     mutter dbus-daemon pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
-    gstreamer1.0-plugins-base python3-gi gir1.2-glib-2.0 libdecor-0-plugin-1-cairo)
+    gstreamer1.0-plugins-base python3-gi gir1.2-glib-2.0 libdecor-0-plugin-1-cairo
+    g++-aarch64-linux-gnu qemu-user)
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)

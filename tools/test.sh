@@ -2,10 +2,10 @@
 # SPDX-License-Identifier: MIT
 # Installs what is missing, builds with warnings as errors, and runs every
 # test: the arithmetic, then the program itself under its own Xvfb on both
-# SDL 1.2 runtimes, the Windows build under Wine and the Debian package; then
-# the arithmetic and the program again built
-# with clang under AddressSanitizer and UndefinedBehaviorSanitizer, and a
-# minute of fuzzing.
+# SDL 1.2 runtimes, the Windows build under Wine, the arm64 build under
+# qemu-user (GLOWLATTICE_ARM64_TESTS=OFF leaves it out) and the Debian
+# package; then the arithmetic and the program again built with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and a minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh test
@@ -22,7 +22,7 @@ if [ -z "$wine_tests" ]; then
 fi
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON \
     -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
-    -DGLOWLATTICE_WINE_TESTS="$wine_tests"
+    -DGLOWLATTICE_WINE_TESTS="$wine_tests" -DGLOWLATTICE_ARM64_TESTS="${GLOWLATTICE_ARM64_TESTS:-ON}"
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
 

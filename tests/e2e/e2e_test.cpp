@@ -267,7 +267,13 @@ TEST_P(Picture, MatchesTheReferencesNearAndFar)
     tap(XK_Down, 50);
     expectLitNear(projectedLattice(zoomAfter(-50)));
     ASSERT_TRUE(looksLike("farther"));
-    tap(XK_Up, 91);
+    // In two bursts: SDL 1.2 holds 128 events, and a program slower than the
+    // taps (as under emulation) reads a whole burst from X in one go.
+    const Frame far = grab();
+    tap(XK_Up, 45);
+    ASSERT_TRUE(eventually([&] { return !(grab() == far); }));
+    settled();
+    tap(XK_Up, 46);
     ASSERT_TRUE(looksLike("nearer"));
     escapeEndsWithZero();
 }

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Unpacks what building and running the program for another Debian
+# architecture takes into DEST, without installing anything: that
+# architecture's C library, SDL 1.2, OpenGL, GLU, Mesa's software renderer
+# and GoogleTest, with all they depend on, from this release's archive. apt
+# works in a folder of its own, for that architecture alone and with nothing
+# counted as installed, so the system's sources, lists and packages stay as
+# they are. cmake/debian-sysroot.cmake builds against DEST; qemu-user runs
+# what it builds with DEST as its root for libraries.
+#   tests/emulated/sysroot.sh ARCH DEST
+set -euo pipefail
+arch=${1:-} dest=${2:-}
+if [ -z "$arch" ] || [ -z "$dest" ]; then
+    echo "usage: $0 ARCH DEST" >&2
+    exit 2
+fi
+release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+work=$dest.tmp
+rm -rf "$work"
+mkdir -p "$work"/apt/sources "$work"/apt/lists/partial "$work"/apt/cache/archives/partial
+cd "$work"
+echo "deb [arch=$arch signed-by=/usr/share/keyrings/debian-archive-keyring.gpg]" \
+    "http://deb.debian.org/debian $release main" >apt/sources/"$release-$arch".list
+apt=(apt-get -qq -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$PWD/apt/sources"
+    -o Dir::State::Lists="$PWD/apt/lists" -o Dir::Cache="$PWD/apt/cache"
+    -o Dir::State::status=/dev/null -o APT::Sandbox::User=root
+    -o APT::Architecture="$arch" -o APT::Architectures::="$arch")
+"${apt[@]}" update
+"${apt[@]}" install -y --download-only --no-install-recommends \
+    libc6-dev libsdl1.2-dev libgl-dev libglu1-mesa-dev libgtest-dev libgl1-mesa-dri >/dev/null
+mkdir root
+for deb in apt/cache/archives/*.deb; do
+    dpkg-deb -x "$deb" root
+done
+# As a merged-/usr system has them: the C library's linker script and the
+# programs' interpreter name /lib, whichever folder the packages use.
+for d in bin lib sbin; do
+    [ -e root/$d ] || ln -s usr/$d root/$d
+done
+cd ..
+rm -rf "$dest"
+mv "$work/root" "$dest"
+rm -rf "$work"

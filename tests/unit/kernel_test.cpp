@@ -87,6 +87,11 @@ const NamedKernel kernels[] = {
     {"Dispatched", finmat, false},
 };
 
+void PrintTo(const NamedKernel &k, std::ostream *out)
+{
+    *out << k.name;
+}
+
 class Kernels : public testing::TestWithParam<NamedKernel>
 {
   protected:

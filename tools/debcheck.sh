@@ -70,7 +70,8 @@ reprotest --vary=-all,+build_path,+time,+timezone,+locales,+umask \
     lap "built the .deb twice, the same"
 }
 
-# autopkgtest's chroot backend takes the root as it is: it mounts nothing.
+# autopkgtest's chroot backend takes the root as it is: it mounts nothing, and
+# mmdebstrap left no package lists in it (--apt-upgrade fetches them).
 run_autopkgtest() {
     root=$(mktemp -d /var/tmp/glowlattice-autopkgtest-XXXXXX)
     tar -C "$root" -xzf "$base"
@@ -84,8 +85,9 @@ run_autopkgtest() {
     rm -rf "$out/source" "$out/autopkgtest"
     mkdir -p "$out/source"
     git -C "$repo" archive HEAD | tar -x -C "$out/source"
-    autopkgtest --output-dir "$out/autopkgtest" --no-built-binaries "$out"/deb/glowlattice_*.deb \
-        "$out/source/" -- chroot "$root" >"$out/autopkgtest.log" 2>&1 ||
+    autopkgtest --apt-upgrade --output-dir "$out/autopkgtest" --no-built-binaries \
+        "$out"/deb/glowlattice_*.deb "$out/source/" -- chroot "$root" \
+        >"$out/autopkgtest.log" 2>&1 ||
         { tail -n 60 "$out/autopkgtest.log"; echo "debcheck $release: autopkgtest failed"; exit 1; }
     grep -E '^installed +' "$out/autopkgtest.log"
     cleanup

@@ -8,22 +8,24 @@
 # differ); then autopkgtest runs debian/tests on that .deb in a root of the
 # release (its chroot backend), and piuparts installs it, purges it and checks
 # that nothing is left. Both roots come from one minimal mmdebstrap tarball.
-# Needs root; a few minutes for each step.
-#   tools/debcheck.sh trixie|bookworm|forky
+# Needs root; a few minutes for each step. With "windows", reprotest holds
+# the Windows zip (tools/windows.sh) to the same, on this machine.
+#   tools/debcheck.sh trixie|bookworm|forky|windows
 # What each step made and printed stays in build/debcheck/RELEASE.
 set -euo pipefail
 release=${1:-}
 case "$release" in
-forky | trixie | bookworm) ;;
+forky | trixie | bookworm | windows) ;;
 *)
-    echo "usage: $0 trixie|bookworm|forky" >&2
+    echo "usage: $0 trixie|bookworm|forky|windows" >&2
     exit 2
     ;;
 esac
-[ "$(id -u)" -eq 0 ] || { echo "debcheck: needs root (chroot, mount)" >&2; exit 2; }
 repo=$(cd "$(dirname "$0")/.." && pwd)
+vary=-all,+build_path,+time,+timezone,+locales,+umask
 mirror=http://deb.debian.org/debian
-base=${XDG_CACHE_HOME:-$HOME/.cache}/glowlattice/$release-base.tar.gz
+cache=${XDG_CACHE_HOME:-$HOME/.cache}
+base=$cache/glowlattice/$release-base.tar.gz
 out=$repo/build/debcheck/$release
 root=
 t=$(date +%s)
@@ -63,9 +65,8 @@ apt-get update -q >/dev/null
 bash tools/deb.sh /root/out/deb >/root/out/deb.log 2>&1 || { tail -n 40 /root/out/deb.log; exit 1; }
 DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
     reprotest faketime locales-all diffoscope-minimal >/dev/null
-reprotest --vary=-all,+build_path,+time,+timezone,+locales,+umask \
-    --store-dir=/root/out/reprotest . -- null' >"$out/build.log" 2>&1 ||
-        { tail -n 60 "$out/build.log"; echo "debcheck $release: build or reprotest failed"; exit 1; }
+reprotest --vary='"$vary"' --store-dir=/root/out/reprotest . -- null' >"$out/build.log" 2>&1 ||
+        { tail -n 60 "$out/build.log"; echo "debcheck $release: reprotest failed"; exit 1; }
     grep -x 'Reproduction successful' "$out/build.log"
     lap "built the .deb twice, the same"
 }
@@ -107,7 +108,29 @@ run_piuparts() {
     lap "piuparts passed"
 }
 
+# The committed tree, copied; reprotest gives each build HOME in its own
+# copy, so the cache of SDL for Windows is named.
+zip_twice() {
+    rm -rf "$out/source" "$out/reprotest"
+    mkdir -p "$out/source"
+    git -C "$repo" archive HEAD | tar -x -C "$out/source"
+    bash "$repo/tools/setup.sh" windows
+    command -v reprotest faketime >/dev/null || apt-get install -y -q --no-install-recommends \
+        reprotest faketime locales-all diffoscope-minimal
+    local build="XDG_CACHE_HOME=$cache bash tools/windows.sh --no-setup build-win"
+    (cd "$out/source" && reprotest --vary="$vary" --store-dir="$out/reprotest" -c "$build" \
+        . 'build-win/glowlattice-*-win64.zip' -- null) >"$out/build.log" 2>&1 ||
+        { tail -n 60 "$out/build.log"; echo "debcheck windows: reprotest failed"; exit 1; }
+    grep -x 'Reproduction successful' "$out/build.log"
+    lap "built the zip twice, the same"
+}
+
 mkdir -p "$out"
+if [ "$release" = windows ]; then
+    zip_twice
+    exit 0
+fi
+[ "$(id -u)" -eq 0 ] || { echo "debcheck: needs root (chroot, mount)" >&2; exit 2; }
 command -v mmdebstrap autopkgtest piuparts >/dev/null ||
     apt-get install -y -q --no-install-recommends mmdebstrap autopkgtest piuparts
 make_base

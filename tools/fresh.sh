@@ -3,11 +3,13 @@
 # Tries the README's two commands as a new user would, on a fresh minimal
 # root of a Debian release: the test command, then the demo command (set-up,
 # build, and the demo itself for a few seconds on an Xvfb, ended by a close
-# request). The root is made with debootstrap once and kept as a tarball
+# request). The root is made with mmdebstrap once and kept as a tarball
 # between runs; each run unpacks a fresh copy and clones the committed tree
 # (HEAD, not the working tree) into it. Needs root.
 #   tools/fresh.sh forky|trixie|bookworm [COMMAND]
-# With COMMAND, runs that instead (bash, in the clone, as root).
+# With COMMAND, runs that instead (bash, in the clone, as root). With
+# FRESH_OUT=DIR set, DIR is the root's /root/out, where COMMAND can leave
+# what it made.
 set -euo pipefail
 release=${1:-}
 command=${2:-}
@@ -18,10 +20,10 @@ forky | trixie | bookworm) ;;
     exit 2
     ;;
 esac
-[ "$(id -u)" -eq 0 ] || { echo "fresh: needs root (debootstrap, mount, chroot)" >&2; exit 2; }
+[ "$(id -u)" -eq 0 ] || { echo "fresh: needs root (mount, chroot)" >&2; exit 2; }
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/glowlattice
-tarball=$cache/$release-minbase.tar
+tarball=$cache/$release-mmdebstrap.tar
 log=$cache/fresh-$release.log
 began=$(date +%s)
 step="making the root"
@@ -41,7 +43,7 @@ cleanup() {
     for p in /proc/[0-9]*; do
         [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -KILL "${p#/proc/}" 2>/dev/null
     done
-    for m in proc sys dev; do
+    for m in proc sys dev root/out; do
         umount -R -l "$root/$m" 2>/dev/null || true
     done
     rm -rf --one-file-system "$root"
@@ -53,24 +55,19 @@ trap 'exit 130' INT TERM
 
 exec > >(tee "$log") 2>&1
 
-if [ -f "$tarball" ]; then
-    tar -C "$root" -xf "$tarball"
-else
-    command -v debootstrap >/dev/null || apt-get install -y -q debootstrap
-    # An older debootstrap may not know a newer release by name (Debian 12's
-    # does not know forky); every release since bookworm is made as sid is.
-    script=/usr/share/debootstrap/scripts/$release
-    [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
-    debootstrap --variant=minbase --include=git,ca-certificates,sudo "$release" "$root" \
-        http://deb.debian.org/debian "$script"
-    tar -C "$root" -cf "$tarball.part" . && mv "$tarball.part" "$tarball"
-fi
-if [ "$release" = forky ]; then
+if [ ! -f "$tarball" ]; then
+    command -v mmdebstrap >/dev/null || apt-get install -y -q mmdebstrap
     # The archive copy this is made from serves testing's Release file past
     # its Valid-Until date (testing's is renewed weekly, the copy is not):
-    # apt inside this root only is told to accept it.
-    echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/99no-check-valid-until"
+    # apt inside forky's root only is told to accept it, while it is made
+    # and after.
+    options=()
+    [ "$release" != forky ] || options=(--aptopt='Acquire::Check-Valid-Until "false"')
+    mmdebstrap --variant=minbase --format=tar --include=git,ca-certificates,sudo "${options[@]}" \
+        "$release" "$tarball.part" http://deb.debian.org/debian
+    mv "$tarball.part" "$tarball"
 fi
+tar -C "$root" -xf "$tarball"
 # A system's root is open to all its users (the tests run a compositor as
 # nobody); mktemp, and a tarball made from such a root, make it private.
 chmod 755 "$root"
@@ -79,6 +76,11 @@ for m in sys dev; do
     mount --rbind "/$m" "$root/$m"
     mount --make-rslave "$root/$m"
 done
+if [ -n "${FRESH_OUT:-}" ]; then
+    mkdir -p "$FRESH_OUT" "$root/root/out"
+    mount --bind "$FRESH_OUT" "$root/root/out"
+    mount --make-rslave "$root/root/out"
+fi
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone -q "$repo" "$root/root/glowlattice"
 

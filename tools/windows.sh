@@ -14,10 +14,15 @@ else
     bash tools/setup.sh windows
 fi
 dir=${1:-build-win}
+# The same zip, bit for bit, wherever and whenever the tree is built: the
+# zip's file times and the program's PE timestamp (ld) are the last
+# changelog entry's date; zip keeps local times, so it is packed in UTC.
+SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(dpkg-parsechangelog -STimestamp)}
+export SOURCE_DATE_EPOCH
 SDLDIR=$(bash tools/sdlmingw.sh)
 export SDLDIR
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_WERROR=ON -DGLOWLATTICE_TESTS=ON >/dev/null
 cmake --build "$dir" -j2
-(cd "$dir" && cpack -G ZIP >/dev/null)
+(cd "$dir" && TZ=UTC cpack -G ZIP >/dev/null)
 realpath "$dir"/glowlattice-*-win64.zip

@@ -40,9 +40,22 @@ cpu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)
 cpu=${cpu/powerpc64le/ppc64le}
 [[ $cpu == i?86 ]] && cpu=i386
 # What the harness needs to be built natively (tools/setup.sh test, less the
-# desktops and Windows), and the emulator.
-check_deps=(cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev xvfb
+# desktops and Windows).
+check_deps=(cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
     libx11-dev libxtst-dev libxfixes-dev libgtest-dev libwayland-dev libxkbcommon-dev)
+# The X server in the program's own byte order, as a machine's own display
+# is: Mesa's software renderer hands a server of the other order its pixels
+# unconverted (red and green swapped, alpha for blue). A big-endian one is
+# the architecture's Xvfb, emulated too, started by name from the harness;
+# a server that refuses clients of the other order by default (Debian 13's)
+# is told to take the harness.
+server=xvfb
+if [ "$(dpkg-architecture -a"$arch" -qDEB_HOST_ARCH_ENDIAN 2>/dev/null)" = big ]; then
+    server=xvfb:$arch
+fi
+xvfb_wrapper='#!/bin/sh
+swapped=$(grep -q byteswappedclients /usr/bin/Xvfb && echo +byteswappedclients)
+exec qemu-'$cpu'-static /usr/bin/Xvfb $swapped "$@"'
 # The picture at rest, farther and nearer, then Escape; a missing sprite.
 filter='SpriteBits/Picture.*:Outcomes/Startup.*/MissingSprite'
 # Under the emulator Mesa's llvmpipe takes seconds a frame.
@@ -145,9 +158,13 @@ mark build
 step="checking the installed package under qemu-$cpu-static"
 new_root
 cp "$deb" "$root/root/"
+if [ "$server" != xvfb ]; then
+    printf '%s\n' "$xvfb_wrapper" >"$root/usr/local/bin/Xvfb"
+    chmod +x "$root/usr/local/bin/Xvfb"
+fi
 program=/usr/lib/games/glowlattice/glowlattice
 inside "
-apt-get install -y -q --no-install-recommends ${check_deps[*]}
+apt-get install -y -q --no-install-recommends ${check_deps[*]} $server
 apt-get install -y -q /root/${deb##*/}
 cmake -S . -B build -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
     -DGLOWLATTICE_OTHER_SDL_TESTS=OFF >/dev/null

@@ -45,17 +45,26 @@ check_deps=(cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
     libx11-dev libxtst-dev libxfixes-dev libgtest-dev libwayland-dev libxkbcommon-dev)
 # The X server in the program's own byte order, as a machine's own display
 # is: Mesa's software renderer hands a server of the other order its pixels
-# unconverted (red and green swapped, alpha for blue). A big-endian one is
-# the architecture's Xvfb, emulated too, started by name from the harness;
-# a server that refuses clients of the other order by default (Debian 13's)
-# is told to take the harness.
+# unconverted (red and green swapped, alpha for blue). On a big-endian
+# architecture that is its own Xvfb, emulated too and started by name from
+# the harness; it reads the keymap xkbcomp compiles for it in its own byte
+# order, so the architecture's xkbcomp, emulated, stands in for the native
+# one. A server that refuses clients of the other order by default (Debian
+# 13's) is told to take the harness's.
+big_endian=$(dpkg-architecture -a"$arch" -qDEB_HOST_ARCH_ENDIAN 2>/dev/null | grep -x big || true)
 server=xvfb
-if [ "$(dpkg-architecture -a"$arch" -qDEB_HOST_ARCH_ENDIAN 2>/dev/null)" = big ]; then
-    server=xvfb:$arch
-fi
-xvfb_wrapper='#!/bin/sh
-swapped=$(grep -q byteswappedclients /usr/bin/Xvfb && echo +byteswappedclients)
-exec qemu-'$cpu'-static /usr/bin/Xvfb $swapped "$@"'
+[ -z "$big_endian" ] || server="xvfb:$arch libxkbfile1:$arch"
+own_order_display=$(
+    cat <<'EOF'
+xkbcomp=$(dpkg -S /usr/bin/xkbcomp | cut -d: -f1)
+(cd /tmp && apt-get download -q "$xkbcomp:$arch" && dpkg-deb -x "$xkbcomp"_*_"$arch".deb /opt/$arch)
+dpkg-divert -q --local --rename --add /usr/bin/xkbcomp
+swapped=$(grep -q byteswappedclients /usr/bin/Xvfb && echo +byteswappedclients || true)
+printf '#!/bin/sh\nexec qemu-%s-static /opt/%s/usr/bin/xkbcomp "$@"\n' $cpu $arch >/usr/bin/xkbcomp
+printf '#!/bin/sh\nexec qemu-%s-static /usr/bin/Xvfb %s "$@"\n' $cpu "$swapped" >/usr/local/bin/Xvfb
+chmod +x /usr/bin/xkbcomp /usr/local/bin/Xvfb
+EOF
+)
 # The picture at rest, farther and nearer, then Escape; a missing sprite.
 filter='SpriteBits/Picture.*:Outcomes/Startup.*/MissingSprite'
 # Under the emulator Mesa's llvmpipe takes seconds a frame.
@@ -158,17 +167,16 @@ mark build
 step="checking the installed package under qemu-$cpu-static"
 new_root
 cp "$deb" "$root/root/"
-if [ "$server" != xvfb ]; then
-    printf '%s\n' "$xvfb_wrapper" >"$root/usr/local/bin/Xvfb"
-    chmod +x "$root/usr/local/bin/Xvfb"
-fi
 program=/usr/lib/games/glowlattice/glowlattice
 inside "
 apt-get install -y -q --no-install-recommends ${check_deps[*]} $server
 apt-get install -y -q /root/${deb##*/}
 cmake -S . -B build -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
     -DGLOWLATTICE_OTHER_SDL_TESTS=OFF >/dev/null
-cmake --build build --target e2e_tests -j2 >/dev/null
+cmake --build build --target e2e_tests -j2 >/dev/null"
+[ -z "$big_endian" ] || inside "arch=$arch cpu=$cpu
+$own_order_display"
+inside "
 qemu=\$(command -v qemu-$cpu-static)
 export XDRIVE_PATIENCE=$patience TEST_TMPDIR=/root/shots/
 mkdir -p \$TEST_TMPDIR

@@ -58,7 +58,7 @@ own_order_display=$(
     cat <<'EOF'
 xkbcomp=$(dpkg -S /usr/bin/xkbcomp | cut -d: -f1)
 (cd /tmp && apt-get download -q "$xkbcomp:$arch" && dpkg-deb -x "$xkbcomp"_*_"$arch".deb /opt/$arch)
-dpkg-divert -q --local --rename --add /usr/bin/xkbcomp
+dpkg-divert --quiet --local --rename --add /usr/bin/xkbcomp
 swapped=$(grep -q byteswappedclients /usr/bin/Xvfb && echo +byteswappedclients || true)
 printf '#!/bin/sh\nexec qemu-%s-static /opt/%s/usr/bin/xkbcomp "$@"\n' $cpu $arch >/usr/bin/xkbcomp
 printf '#!/bin/sh\nexec qemu-%s-static /usr/bin/Xvfb %s "$@"\n' $cpu "$swapped" >/usr/local/bin/Xvfb

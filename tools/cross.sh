@@ -15,7 +15,7 @@
 # each root is a fresh copy of it, with the committed tree (HEAD) cloned in.
 # Downloaded packages are kept between runs. Needs root.
 #   tools/cross.sh ARCH [RELEASE]
-# ARCH: a Debian architecture (arm64, s390x, i386, armhf, ppc64el, riscv64);
+# ARCH: a Debian architecture QEMU emulates (checked: arm64, s390x, i386);
 # RELEASE: bookworm or trixie, by default this machine's own. The packages
 # land in build/cross/ARCH/; the last line printed is the .deb's path.
 set -euo pipefail
@@ -36,10 +36,6 @@ tarball=$cache/cross-$release.tar
 archives=$cache/cross-$release-$arch-debs
 log=$cache/cross-$release-$arch.log
 out=$repo/build/cross/$arch
-# QEMU's name for the CPU, where it is not GNU's (as in debian/rules).
-cpu=$(dpkg-architecture -a"$arch" -qDEB_HOST_GNU_CPU 2>/dev/null)
-cpu=${cpu/powerpc64le/ppc64le}
-[[ $cpu == i?86 ]] && cpu=i386
 # What the harness needs to be built natively (tools/setup.sh test, less the
 # desktops and Windows).
 check_deps=(cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
@@ -52,9 +48,6 @@ check_deps=(cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
 # order, so the architecture's xkbcomp, emulated, stands in for the native
 # one. A server that refuses clients of the other order by default (Debian
 # 13's) is told to take the harness's.
-big_endian=$(dpkg-architecture -a"$arch" -qDEB_HOST_ARCH_ENDIAN 2>/dev/null | grep -x big || true)
-server=xvfb
-[ -z "$big_endian" ] || server="xvfb:$arch libxkbfile1:$arch"
 own_order_display=$(
     cat <<'EOF'
 xkbcomp=$(dpkg -S /usr/bin/xkbcomp | cut -d: -f1)
@@ -100,9 +93,10 @@ cleanup() {
     trap - EXIT INT TERM
     for root in "${roots[@]}"; do
         # What a failing picture check saw, for looking at.
-        [ -d "$root/root/shots" ] && cp -r "$root/root/shots" "$out/"
+        [ -n "$(ls -A "$root/root/shots" 2>/dev/null)" ] && cp -r "$root/root/shots" "$out"
         for p in /proc/[0-9]*; do
-            [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -KILL "${p#/proc/}" 2>/dev/null
+            [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] &&
+                kill -KILL "${p#/proc/}" 2>/dev/null
         done
         for m in var/cache/apt/archives proc sys dev; do
             umount -R -l "$root/$m" 2>/dev/null || true
@@ -119,8 +113,10 @@ exec > >(tee "$log") 2>&1
 
 make_tarball() {
     [ -f "$tarball" ] && return
+    command -v mmdebstrap >/dev/null || apt-get install -y -q mmdebstrap
     # Git to clone the tree, the emulator; the rest each build asks for.
-    mmdebstrap --variant=apt --format=tar --include=git,ca-certificates,build-essential,qemu-user-static \
+    mmdebstrap --variant=apt --format=tar \
+        --include=git,ca-certificates,build-essential,qemu-user-static \
         "$release" "$tarball.part" http://deb.debian.org/debian
     mv "$tarball.part" "$tarball"
 }
@@ -145,14 +141,26 @@ new_root() {
 }
 
 inside() {
-    chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive \
-        PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+    chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb LANG=C.UTF-8 \
+        DEBIAN_FRONTEND=noninteractive PATH=/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         bash -euc "cd /root/glowlattice
 $1"
 }
 
+# What dpkg knows of the architecture, asked in the root.
+arch_value() {
+    inside "dpkg-architecture -a$arch -q$1 2>/dev/null"
+}
+
 make_tarball
 new_root
+# QEMU's name for the CPU, where it is not GNU's (as in debian/rules).
+cpu=$(arch_value DEB_HOST_GNU_CPU)
+cpu=${cpu/powerpc64le/ppc64le}
+[[ $cpu == i?86 ]] && cpu=i386
+big_endian=$(arch_value DEB_HOST_ARCH_ENDIAN | grep -x big || true)
+server=xvfb # the X server for the checks: the native one, or ARCH's (above)
+[ -z "$big_endian" ] || server="xvfb:$arch libxkbfile1:$arch"
 mark make
 
 step="building for $arch"

@@ -162,6 +162,11 @@ cpu=${cpu/powerpc64le/ppc64le}
 big_endian=$(arch_value DEB_HOST_ARCH_ENDIAN | grep -x big || true)
 server=xvfb # the X server for the checks: the native one, or ARCH's (above)
 [ -z "$big_endian" ] || server="xvfb:$arch libxkbfile1:$arch"
+# This machine's kernel runs i386 programs itself, and the checks start the
+# program so: under qemu-i386-static its pictures come out brighter where
+# squares overlap, which the same package run natively does not show.
+runs_natively=
+[ "$arch" != i386 ] || runs_natively=yes
 mark make
 
 step="building for $arch"
@@ -175,7 +180,7 @@ cp "$root"/root/glowlattice*_"$arch".deb "$out"/
 deb=$(ls "$out"/glowlattice_*_"$arch".deb)
 mark build
 
-step="checking the installed package under qemu-$cpu-static"
+step="checking the installed package"
 new_root
 cp "$deb" "$root/root/"
 program=/usr/lib/games/glowlattice/glowlattice
@@ -189,6 +194,7 @@ cmake --build build --target e2e_tests -j2 >/dev/null"
 $own_order_display"
 inside "
 qemu=\$(command -v qemu-$cpu-static)
+${runs_natively:+qemu=}
 export XDRIVE_PATIENCE=$patience TEST_TMPDIR=/root/shots/
 mkdir -p \$TEST_TMPDIR
 # Started in the harness's scratch folder, which holds the test's sprite:

@@ -15,8 +15,7 @@
 # each root is a fresh copy of it, with the committed tree (HEAD) cloned in.
 # Downloaded packages are kept between runs. Needs root.
 #   tools/cross.sh ARCH [RELEASE]
-# ARCH: a Debian architecture QEMU emulates (checked: arm64, s390x; i386
-# builds, but its picture differs, docs/architectures.md);
+# ARCH: a Debian architecture QEMU emulates (checked: arm64, s390x, i386);
 # RELEASE: bookworm or trixie, by default this machine's own. The packages
 # land in build/cross/ARCH/; the last line printed is the .deb's path.
 set -euo pipefail

@@ -382,6 +382,12 @@ static std::string displayName()
     return name;
 }
 
+double patience()
+{
+    const char *factor = getenv("XDRIVE_PATIENCE");
+    return factor && atof(factor) > 0 ? atof(factor) : 1.0;
+}
+
 void pause(double seconds)
 {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
@@ -484,7 +490,7 @@ bool ended(pid_t pid, Outcome *end, bool block = false)
 Outcome Program::wait(double seconds)
 {
     Outcome result;
-    for (const double until = now() + seconds; !ended(pid, &result); pause(0.02))
+    for (const double until = now() + seconds * patience(); !ended(pid, &result); pause(0.02))
         if (now() > until) {
             kill(pid, SIGKILL);
             ended(pid, &result, true);
@@ -523,10 +529,10 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
     for (int attempt = 1;; attempt++) {
         Program run = launch(dir, env);
         Outcome end;
-        if (showsOrEnds(run, &end, 60))
+        if (showsOrEnds(run, &end, 60 * patience()))
             return run;
         if (!end.exited)
-            fail("program drew nothing in 60 s");
+            fail("program drew nothing in " + std::to_string((int)(60 * patience())) + " s");
         // The server was busy: launch again.
         if (attempt == 3 || end.status != 1 || !refusedByServer(run.err()))
             fail("program ended before drawing anything; stderr: " + run.err());
@@ -563,8 +569,8 @@ Frame grab()
 Frame settled()
 {
     Frame last = grab();
-    for (double until = now() + 20; now() < until;) {
-        pause(0.3);
+    for (double until = now() + 20 * patience(); now() < until;) {
+        pause(0.3 * patience());
         Frame next = grab();
         if (next == last)
             return next;
@@ -597,7 +603,9 @@ void tap(unsigned long keysym, int times, double held)
         key(keysym, true);
         pause(held);
         key(keysym, false);
-        pause(0.01);
+        // A slow program takes each frame's events at once, into a queue
+        // of SDL 1.2's 128 events at most.
+        pause(0.01 * patience());
     }
 }
 

@@ -102,6 +102,11 @@ void click(unsigned button);
 bool sendWindowClose(); // a window manager's close message to the program
 void pause(double seconds);
 
+// How many times longer than usual every wait for the program lasts, and
+// the gap between key taps: XDRIVE_PATIENCE, 1 unless set. A program under
+// an emulator draws its frames many times more slowly (tools/cross.sh).
+double patience();
+
 // A binary PPM, for looking at what a failing check saw.
 void saveFrame(const Frame &f, const std::string &path);
 

@@ -73,11 +73,13 @@ float zoomAfter(int steps)
 }
 
 // Input reaches the program a frame or more later, and a frame can take
-// a second on a loaded machine (or under the sanitizers): expectations on
-// the screen are met within a while, or are failures.
+// a second on a loaded machine (or under the sanitizers), far longer under
+// an emulator (XDRIVE_PATIENCE stretches the wait): expectations on the
+// screen are met within a while, or are failures.
 template <class Check> bool eventually(Check check, double seconds = 20)
 {
-    for (const time_t until = time(nullptr) + (time_t)seconds; !check(); pause(0.2))
+    const time_t until = time(nullptr) + (time_t)(seconds * patience());
+    for (; !check(); pause(0.2))
         if (time(nullptr) > until)
             return false;
     return true;

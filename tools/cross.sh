@@ -135,6 +135,7 @@ new_root() {
         mount --make-rslave "$root/$m"
     done
     mount --bind "$archives" "$root/var/cache/apt/archives"
+    mount --make-rslave "$root/var/cache/apt/archives"
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     git clone -q "$repo" "$root/root/glowlattice"
     inside "dpkg --add-architecture $arch && apt-get update -q"

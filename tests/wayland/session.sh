@@ -7,8 +7,10 @@
 #   session.sh stop DIR
 # DIR/session then holds the NAME=value settings a client of it needs, and
 # the commands the harness drives it with: SHOT prints a binary PPM of the
-# screen, INPUT takes tools/wlinput's line protocol, CLOSE asks the focused
-# window to close. Neither compositor will run as root, so under root it
+# screen, INPUT takes tools/wlinput's line protocol, CLOSE asks the
+# program's window to close (on sway, every window there is, whichever has
+# the focus: SDL 1.2.15's full-screen window through Xwayland does not
+# always get it). Neither compositor will run as root, so under root it
 # runs as nobody, and so does the program (the harness starts a copy of it
 # as the owner of the session's runtime folder).
 set -euo pipefail
@@ -72,7 +74,7 @@ on="env XDG_RUNTIME_DIR=$runtime WAYLAND_DISPLAY=$WAYLAND_DISPLAY"
 if [ "$3" = sway ]; then
     commands="SHOT=$on grim -t ppm -
 INPUT=$on $4
-CLOSE=env SWAYSOCK=$SWAYSOCK swaymsg -q kill"
+CLOSE=env SWAYSOCK=$SWAYSOCK swaymsg -q '[shell=.]' kill"
 else
     relay="python3 $runtime/mutter.py relay $runtime"
     # Alt+F4, mutter's own close binding.

@@ -11,7 +11,6 @@
 //   shoot OUT.ppm [FRAMES_DIR]
 #include "xdrive.h"
 
-#include <X11/keysym.h>
 
 #include <cmath>
 #include <cstdio>
@@ -53,7 +52,7 @@ int main(int argc, char **argv)
         pause(2.0);
         pointerTo(400, 300);
         saveFrame(settled(), argv[1]);
-        tap(XK_Escape);
+        tap("Escape");
         Outcome end = demo.wait(20);
         if (!end.exited || end.status != 0) {
             fprintf(stderr, "shoot: the demo did not end cleanly on Escape\n");

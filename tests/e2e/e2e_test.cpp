@@ -1,39 +1,109 @@
 // SPDX-License-Identifier: MIT
-// The program as a person meets it: started in a folder, shown on a real X
-// server, steered with the pointer and the keys, ended with Escape or a close.
-#include "../../tools/bmpwrite.h"
-#include "../../tools/xdrive.h"
+// The program as a person meets it: started in a folder, shown on a real
+// desktop, steered with the pointer and the keys, ended with Escape or a
+// close. One table of cases, each a sprite, settings, a script of input and
+// checks, and the way the program must end; CTest runs the table's rows on
+// each runtime and desktop (tests/CMakeLists.txt).
+#include "xdrive.h"
 
-#include <X11/keysym.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
+#include <iostream>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 
 namespace
 {
 
-// The test sprite, 32 x 16: its quarters white (top left in the file), red,
-// green and blue, so that a mirror, a swapped colour order or swapped sides
-// all show on the screen.
-const int spriteWidth = 32, spriteHeight = 16;
+const int nonZero = INT_MIN; // an expected status: anything but 0
 
-void writeSprite(const Scratch &s, int bits = 24)
+struct Case {
+    const char *name;
+    const char *sprite; // under tests/: "" none, "/" a folder by the sprite's name
+    std::vector<std::string> env;
+    // Space-separated steps, run in order once the picture shows (none:
+    // the program is only started):
+    //   =NAME      the screen comes to match reference picture NAME
+    //   KEY[*N]    a key tapped (N times); buttonN, a pointer button
+    //   @X,Y       the pointer moved to where the program sees (X, Y)
+    //   settle     the picture holds still; later steps compare with it
+    //   box-N      the lit part lies where N presses of Down put the lattice
+    //   changed    the picture comes to differ from the settled one, then settles
+    //   same       ... or it stays as it was
+    //   still, turns   the picture holds over a second, or changes
+    //   right, down    having turned, it shows the turn's direction
+    //   narrower, wider   the lit part's width against the settled picture
+    //   repeats    a held key repeats on time
+    //   hidden, runtime, centred   the pointer is hidden; the selected SDL
+    //              runtime is the one mapped; the picture is whole, 4:3 and
+    //              centred on the screen
+    //   close, TERM, drop   a window manager's close request, SIGTERM, the
+    //              X server dropping the program's connection
+    const char *script;
+    int status;               // how it must end
+    const char *stderrPrefix; // one line starting so; "": nothing printed
+};
+
+void PrintTo(const Case &c, std::ostream *os)
 {
-    const Rgb quarters[4] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-    std::vector<Rgb> pixels;
-    for (int y = 0; y < spriteHeight; y++)
-        for (int x = 0; x < spriteWidth; x++)
-            pixels.push_back(quarters[2 * (y >= spriteHeight / 2) + (x >= spriteWidth / 2)]);
-    ASSERT_TRUE(writeBmp(s.sprite().c_str(), spriteWidth, spriteHeight, pixels, bits));
+    *os << c.name;
 }
+
+const char *const picture24 = "e2e/sprite24.bmp";
+
+const Case cases[] = {
+    // Start-up: each failing step's message, and a sprite that is missing,
+    // unreadable or refused, ending with 1 and nothing printed. The loader's
+    // unit tests decide what each kind of file gives; these show the path.
+    {"UnknownVideoDriver", picture24, {"SDL_VIDEODRIVER=nosuchdriver"}, "", 1,
+     "Video initialization failed: "},
+    {"NoOpenGLDriver", picture24, {"SDL_VIDEODRIVER=dummy"}, "", 1, "Video mode set failed: "},
+    {"MissingSprite", "", {}, "", 1, ""},
+    {"SpriteNotABmp", "unit/corpus/RandomBytes.bmp", {}, "", 1, ""},
+    {"SpriteIsAFolder", "/", {}, "", 1, ""},
+    {"SpriteClaimsTooManyRows", "unit/corpus/EnormousHeight.bmp", {}, "", 1, ""},
+    // At rest, then farther and nearer, against the reference pictures and
+    // the projection; a palettised sprite shows as its 24-bit twin. Far
+    // enough that the farthest layers lie beyond 50 units, then near enough
+    // that one layer is 0.4 units from the eye, inside 1 but not 0.1. Up in
+    // two bursts: SDL 1.2 holds 128 events, and a program slower than the
+    // taps (under emulation) reads a whole burst from X in one go.
+    {"Picture24", picture24, {}, "=rest settle Down*50 box-50 =farther Up*45 changed Up*46 =nearer Escape", 0, ""},
+    {"Picture8", "e2e/sprite8.bmp", {}, "=rest settle Down*50 box-50 =farther Up*45 changed Up*46 =nearer Escape", 0, ""},
+    // Input. Rates are half the offset from the centre, truncated toward
+    // zero, a tenth of that per frame in whole steps: 19 pixels left of the
+    // centre turn nothing, 20 do.
+    {"PointerAtCentre", picture24, {}, "@400,300 still Escape", 0, ""},
+    {"PointerAtDeadZoneEdge", picture24, {}, "@381,300 still Escape", 0, ""},
+    {"PointerLeftOfDeadZone", picture24, {}, "@380,300 turns Escape", 0, ""},
+    {"PointerBelowDeadZone", picture24, {}, "@400,321 turns Escape", 0, ""},
+    {"PointerRightTurnsCounterClockwise", picture24, {}, "settle Down*50 box-50 settle @440,300 right Escape", 0, ""},
+    {"PointerDownTiltsTheTopNearer", picture24, {}, "settle Down*50 box-50 settle @400,340 down Escape", 0, ""},
+    {"HeldKeyRepeats", picture24, {}, "settle Down*50 box-50 repeats Escape", 0, ""},
+    {"OtherKeysAndButtonsChangeNothing", picture24, {},
+     "settle a space Left Right Return q button1 button2 button3 button4 button5 same Escape", 0, ""},
+    {"HidesThePointer", picture24, {}, "hidden Escape", 0, ""},
+    {"MapsTheSelectedSdlRuntime", picture24, {}, "runtime Escape", 0, ""},
+    {"WindowCloseEndsWithZero", picture24, {}, "close", 0, ""},
+    {"TerminationSignalIsACloseRequest", picture24, {}, "TERM", 0, ""},
+    {"LosingTheDisplayEndsWithNonZero", picture24, {}, "drop", nonZero, nullptr},
+    // Desktops larger than the display mode (1920 x 1080): the picture in its
+    // 4:3 shape in the middle, at rest while the pointer rests at the centre;
+    // right of it, it turns the right way, back at the centre it stops, and
+    // Down and Up act.
+    {"DesktopCentred", picture24, {}, "centred close", 0, ""},
+    {"DesktopRests", picture24, {}, "still Escape", 0, ""},
+    {"DesktopSteers", picture24, {},
+     "still settle Down*50 narrower settle @440,300 right @400,300 still settle Up*10 wider Escape", 0, ""},
+};
 
 // Where the unturned lattice's squares must land for a given viewing
 // distance, worked out here from the projection rather than asked of the
@@ -72,10 +142,28 @@ float zoomAfter(int steps)
     return zoom;
 }
 
-// Input reaches the program a frame or more later, and a frame can take
-// a second on a loaded machine (or under the sanitizers), far longer under
-// an emulator (XDRIVE_PATIENCE stretches the wait): expectations on the
-// screen are met within a while, or are failures.
+int widthOf(const Box &b)
+{
+    return b.right - b.left + 1;
+}
+
+// How many steps of Down beyond the first fifty a picture shows.
+int stepsBeyondFifty(const Frame &shown)
+{
+    const int width = widthOf(litBox(shown));
+    int best = 0, off = INT_MAX;
+    for (int k = 0; k < 300; k++) {
+        const int d = std::abs(widthOf(projectedLattice(zoomAfter(-50 - k))) - width);
+        if (d < off)
+            best = k, off = d;
+    }
+    return best;
+}
+
+// Input reaches the program a frame or more later, and a frame can take a
+// second on a loaded machine (or under the sanitizers), far longer under an
+// emulator (XDRIVE_PATIENCE stretches the wait): expectations on the screen
+// are met within a while, or are failures.
 template <class Check> bool eventually(Check check, double seconds = 20)
 {
     const time_t until = time(nullptr) + (time_t)(seconds * patience());
@@ -85,34 +173,17 @@ template <class Check> bool eventually(Check check, double seconds = 20)
     return true;
 }
 
-// The lit part of the screen settles within two pixels of want.
-void expectLitNear(Box want)
-{
-    Box b;
-    EXPECT_TRUE(eventually([&] {
-        b = litBox(grab());
-        return std::abs(b.left - want.left) <= 2 && std::abs(b.top - want.top) <= 2 &&
-               std::abs(b.right - want.right) <= 2 && std::abs(b.bottom - want.bottom) <= 2;
-    })) << "lit ("
-        << b.left << ", " << b.top << ")-(" << b.right << ", " << b.bottom << "), want ("
-        << want.left << ", " << want.top << ")-(" << want.right << ", " << want.bottom << ")";
-}
-
 // A reference picture: tests/e2e/reference/NAME.ppm.gz, taken from the
 // program and reviewed by eye (docs/testing.md says how, and what each shows).
 Frame reference(const std::string &name)
 {
     Frame f;
-    const std::string path = std::string(GLOWLATTICE_REFERENCES) + "/" + name + ".ppm.gz";
-    FILE *in = popen(("gzip -dc '" + path + "'").c_str(), "r");
+    FILE *in = popen(("gzip -dc " GLOWLATTICE_TEST_DATA "/e2e/reference/" + name + ".ppm.gz").c_str(), "r");
     if (in && fscanf(in, "P6 %d %d 255", &f.width, &f.height) == 2 && fgetc(in) == '\n') {
-        f.pixels.resize((size_t)f.width * f.height);
-        for (uint32_t &p : f.pixels) {
-            uint8_t rgb[3] = {};
-            if (fread(rgb, 3, 1, in) != 1)
-                break;
-            p = (uint32_t)rgb[0] << 16 | rgb[1] << 8 | rgb[2];
-        }
+        std::vector<uint8_t> rgb((size_t)f.width * f.height * 3);
+        rgb.resize(fread(rgb.data(), 1, rgb.size(), in));
+        for (size_t n = 0; n + 2 < rgb.size(); n += 3)
+            f.pixels.push_back((uint32_t)rgb[n] << 16 | rgb[n + 1] << 8 | rgb[n + 2]);
     }
     if (in)
         pclose(in);
@@ -137,7 +208,6 @@ size_t offPixels(const Frame &got, const Frame &want)
     return off;
 }
 
-// The screen comes to look like the reference, every pixel of it.
 testing::AssertionResult looksLike(const std::string &name)
 {
     const Frame want = reference(name);
@@ -151,306 +221,124 @@ testing::AssertionResult looksLike(const std::string &name)
            << name << "-got.ppm";
 }
 
-// A header claiming 16 million rows: the loader's refusals are decided in
-// its unit tests, and this one shows the whole path.
-std::string claimsTooManyRows()
+// The picture comes to change over a second (turning) or to hold over one.
+bool turns(bool turning)
 {
-    std::vector<uint8_t> bytes = encodeBmp(Picture{1, 1, {{255, 255, 255}}}, Encoding{});
-    put32(bytes, 22, 1u << 24);
-    return std::string(bytes.begin(), bytes.end());
+    Frame a = grab();
+    return eventually([&] {
+        pause(1.0);
+        Frame b = grab();
+        std::swap(a, b);
+        return (a == b) != turning;
+    });
 }
 
-struct StartupCase {
-    const char *name;
-    std::vector<std::string> env;
-    std::string sprite;       // the file's bytes; "good": the test sprite, "": none, "/": a folder
-    const char *stderrPrefix; // empty: nothing may be printed
-};
-
-void PrintTo(const StartupCase &c, std::ostream *os)
+// How wide the lit pixels of row y spread (as litBox counts them: over 24 in
+// some channel), and where they lie on average.
+int litWidthAt(const Frame &f, int y, double *centre = nullptr)
 {
-    *os << c.name;
-}
-
-class Startup : public testing::TestWithParam<StartupCase>
-{
-};
-
-TEST_P(Startup, FailsWithStatusOneAndItsMessage)
-{
-    const StartupCase &c = GetParam();
-    Scratch s;
-    if (c.sprite == "good")
-        writeSprite(s);
-    else if (c.sprite == "/")
-        ASSERT_EQ(mkdir(s.sprite().c_str(), 0755), 0);
-    else if (!c.sprite.empty())
-        std::ofstream(s.sprite(), std::ios::binary) << c.sprite;
-    Program run = launch(s.dir, c.env);
-    Outcome e = run.wait(30);
-    ASSERT_TRUE(e.exited);
-    EXPECT_EQ(e.status, 1);
-    const std::string err = run.err();
-    if (*c.stderrPrefix) {
-        EXPECT_EQ(err.rfind(c.stderrPrefix, 0), 0u) << err;
-        EXPECT_GT(err.size(), strlen(c.stderrPrefix) + 1) << "SDL's reason is missing";
-        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
-    } else {
-        EXPECT_EQ(err, "");
-    }
-    EXPECT_EQ(run.out(), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, Startup,
-    testing::Values(
-        StartupCase{"UnknownVideoDriver",
-                    {"SDL_VIDEODRIVER=nosuchdriver"},
-                    "good",
-                    "Video initialization failed: "},
-        StartupCase{"NoOpenGLDriver", {"SDL_VIDEODRIVER=dummy"}, "good", "Video mode set failed: "},
-        StartupCase{"MissingSprite", {}, "", ""},
-        StartupCase{"SpriteNotABmp", {}, "this is a text file, not a picture\n", ""},
-        StartupCase{"SpriteIsAFolder", {}, "/", ""},
-        StartupCase{"SpriteClaimsTooManyRows", {}, claimsTooManyRows(), ""}),
-    [](const testing::TestParamInfo<StartupCase> &i) { return std::string(i.param.name); });
-
-class Running : public testing::Test
-{
-  protected:
-    Scratch s;
-    Program run;
-    void start(int spriteBits = 24)
-    {
-        writeSprite(s, spriteBits);
-        run = launchShowing(s.dir);
-    }
-    void expectEndsWithZero()
-    {
-        Outcome e = run.wait(20);
-        ASSERT_TRUE(e.exited) << "still running";
-        EXPECT_EQ(e.status, 0);
-        EXPECT_EQ(run.err(), "");
-        EXPECT_EQ(run.out(), "");
-    }
-    void escapeEndsWithZero()
-    {
-        tap(XK_Escape);
-        expectEndsWithZero();
-    }
-    // The picture comes to change over a second (turning) or to hold over
-    // one (still).
-    bool turns(bool turning)
-    {
-        Frame a = grab();
-        return eventually([&] {
-            pause(1.0);
-            Frame b = grab();
-            std::swap(a, b);
-            return (a == b) != turning;
-        });
-    }
-};
-
-// The picture at rest, then farther and nearer, against reference pictures;
-// where the lattice lies also against the projection worked out above. A
-// palettised sprite must show exactly as the same picture in 24 bits.
-class Picture : public Running, public testing::WithParamInterface<int>
-{
-};
-
-TEST_P(Picture, MatchesTheReferencesNearAndFar)
-{
-    start(GetParam());
-    ASSERT_TRUE(looksLike("rest"));
-    settled(); // under Wine the window takes the keyboard a moment after it shows
-    // Far enough that the farthest layers lie beyond 50 units, and then near
-    // enough that one layer is 0.4 units from the eye, inside 1 but not 0.1.
-    tap(XK_Down, 50);
-    expectLitNear(projectedLattice(zoomAfter(-50)));
-    ASSERT_TRUE(looksLike("farther"));
-    // In two bursts: SDL 1.2 holds 128 events, and a program slower than the
-    // taps (as under emulation) reads a whole burst from X in one go.
-    const Frame far = grab();
-    tap(XK_Up, 45);
-    ASSERT_TRUE(eventually([&] { return !(grab() == far); }));
-    settled();
-    tap(XK_Up, 46);
-    ASSERT_TRUE(looksLike("nearer"));
-    escapeEndsWithZero();
-}
-
-INSTANTIATE_TEST_SUITE_P(SpriteBits, Picture, testing::Values(24, 8));
-
-TEST_F(Running, TerminationSignalIsACloseRequest)
-{
-    start();
-    kill(run.pid, SIGTERM);
-    expectEndsWithZero();
-}
-
-TEST_F(Running, WindowManagerCloseEndsWithZero)
-{
-    start();
-    ASSERT_TRUE(sendWindowClose()) << "no window takes WM_DELETE_WINDOW";
-    expectEndsWithZero();
-}
-
-TEST_F(Running, OtherKeysAndButtonsChangeNothing)
-{
-    start();
-    Frame before = settled();
-    tap(XK_a), tap(XK_space), tap(XK_Left), tap(XK_Right), tap(XK_Return), tap(XK_q);
-    for (unsigned button = 1; button <= 5; button++)
-        click(button);
-    pause(0.5);
-    EXPECT_TRUE(settled() == before);
-    escapeEndsWithZero();
-}
-
-// How many steps of Down beyond the first fifty the settled screen shows.
-int stepsBeyondFifty()
-{
-    auto width = [](const Box &b) { return b.right - b.left; };
-    const int shown = width(litBox(settled()));
-    int best = 0, off = INT_MAX;
-    for (int k = 0; k < 200; k++) {
-        const int d = std::abs(width(projectedLattice(zoomAfter(-50 - k))) - shown);
-        if (d < off)
-            best = k, off = d;
-    }
-    return best;
-}
-
-TEST_F(Running, HeldKeyRepeats)
-{
-    start();
-    settled();
-    tap(XK_Down, 50); // the whole lattice in view, where each step shows
-    expectLitNear(projectedLattice(zoomAfter(-50)));
-    // The first repeat comes after a tenth of a second...
-    tap(XK_Down, 1, 0.8);
-    const int first = stepsBeyondFifty();
-    EXPECT_GE(first, 2) << "no repeat while held for 0.8 s";
-    // ... then one every 30 ms: over 3 s well more than the 11 that one every
-    // 300 ms would give at most. SDL repeats a key at most once a frame, so
-    // only a machine drawing much faster than that tells the two apart, and
-    // a loaded one does not: checked where GLOWLATTICE_STRICT_TIMING is set,
-    // as the mutation run sets it on a machine of its own.
-    if (getenv("GLOWLATTICE_STRICT_TIMING")) {
-        tap(XK_Down, 1, 3.0);
-        EXPECT_GE(stepsBeyondFifty() - first, 14);
-    }
-    escapeEndsWithZero();
-}
-
-// The pointer is hidden over the program.
-TEST_F(Running, HidesThePointer)
-{
-    start();
-    EXPECT_TRUE(eventually([] { return !pointerShown(); }));
-    escapeEndsWithZero();
-}
-
-struct PointerCase {
-    const char *name;
-    int x, y;
-    bool turns;
-};
-
-void PrintTo(const PointerCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
-
-class Pointer : public Running, public testing::WithParamInterface<PointerCase>
-{
-};
-
-// Rates are half the offset from the centre, truncated toward zero, a tenth
-// of that per frame in whole steps: 19 pixels left of the centre turn
-// nothing, 20 do.
-TEST_P(Pointer, SteersTheTurn)
-{
-    const PointerCase &c = GetParam();
-    start();
-    pointerTo(c.x, c.y);
-    EXPECT_TRUE(turns(c.turns));
-    escapeEndsWithZero();
-}
-
-INSTANTIATE_TEST_SUITE_P(Positions, Pointer,
-                         testing::Values(PointerCase{"Centre", 400, 300, false},
-                                         PointerCase{"EdgeOfDeadZone", 381, 300, false},
-                                         PointerCase{"JustLeftOfDeadZone", 380, 300, true},
-                                         PointerCase{"JustBelowDeadZone", 400, 321, true}),
-                         [](const testing::TestParamInfo<PointerCase> &i) {
-                             return std::string(i.param.name);
-                         });
-
-// Where along the topmost lit row of the screen its lit pixels lie, on average.
-double topRowCentre(const Frame &f)
-{
-    const int top = litBox(f).top;
+    int first = -1, last = -1, count = 0;
     double sum = 0;
-    int lit = 0;
-    for (int x = 0; top < f.height && x < f.width; x++) {
-        const uint32_t p = f.at(x, top); // lit as litBox counts: over 24 in some channel
+    for (int x = 0; y >= 0 && y < f.height && x < f.width; x++) {
+        const uint32_t p = f.at(x, y);
         if ((p >> 16 & 255) > 24 || (p >> 8 & 255) > 24 || (p & 255) > 24)
-            sum += x, lit++;
+            first = first < 0 ? x : first, last = x, sum += x, count++;
     }
-    return lit ? sum / lit : f.width / 2.0;
+    if (centre)
+        *centre = count ? sum / count : f.width / 2.0;
+    return count ? last - first + 1 : 0;
 }
 
-// Right of the centre the lattice turns about z and y alike, counter-clockwise
-// on the screen (z) while its right side swings away (y): seen whole, its
-// top right corner rises above the rest of the top edge.
-TEST_F(Running, PointerRightTurnsCounterClockwise)
+// Having turned from the settled picture, the picture shows which way: right
+// of the centre the lattice turns about z and y alike, counter-clockwise on
+// the screen while its right side swings away, so that, seen whole, its top
+// right corner rises above the rest of the top edge; below the centre it
+// turns about x and y, its top edge coming nearer, and wider than the bottom.
+void expectTurnShown(const Frame &before, bool right)
 {
-    start();
-    settled();
-    tap(XK_Down, 50);
-    pointerTo(440, 300);
-    double x = 400;
-    EXPECT_TRUE(eventually([&] { return std::abs((x = topRowCentre(grab())) - 400) > 60; }, 60));
-    EXPECT_GT(x, 400) << "the top left corner rose: turned clockwise";
-    escapeEndsWithZero();
+    const Box was = litBox(before);
+    const double middle = (was.left + was.right) / 2.0;
+    double shift = 0, spread = 0;
+    EXPECT_TRUE(eventually(
+        [&] {
+            const Frame f = grab();
+            const Box b = litBox(f);
+            if (right)
+                litWidthAt(f, b.top, &shift), shift -= middle;
+            else
+                spread = litWidthAt(f, b.top + 2) - litWidthAt(f, b.bottom - 2);
+            return std::abs(right ? shift : spread) > widthOf(was) / 8.0;
+        },
+        60))
+        << "no turn seen";
+    if (right)
+        EXPECT_GT(shift, 0) << "the top left corner rose: turned clockwise";
+    else
+        EXPECT_GT(spread, 0) << "the bottom came nearer: turned the other way about x";
 }
 
-// Losing the display mid-run must end the program, not leave it hanging.
-TEST_F(Running, XServerGoingAwayEndsWithNonZero)
+double seconds()
 {
-    start();
-    killServer();
-    Outcome e = run.wait(30);
-    ASSERT_TRUE(e.exited) << "still running without its X server";
-    EXPECT_NE(e.status, 0);
-}
-// The suite runs once per SDL 1.2 runtime: the system's, and the other one
-// from a library folder the run selects.
-std::string selectedFolder()
-{
-    for (const std::string &v : selectedEnv())
-        if (v.rfind("LD_LIBRARY_PATH=", 0) == 0)
-            return v.substr(16);
-    return "";
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
-bool compatRuntime()
+// How many repeats SDL gives a key held over frames at these times: it
+// looks at the key once a frame, resets its clock once the delay is past,
+// and repeats once per interval after that.
+int repeatsWith(const std::vector<double> &frames, double delay, double interval)
 {
-    return std::string(selectedFolder().empty() ? GLOWLATTICE_SYSTEM_SDL : GLOWLATTICE_OTHER_SDL) ==
-           "compat";
+    int repeats = 0;
+    bool first = true;
+    double stamp = frames.empty() ? 0 : frames.front();
+    for (double t : frames)
+        if (t - stamp > (first ? delay : interval))
+            repeats += !first, first = false, stamp = t;
+    return repeats;
 }
 
-std::string canonical(const std::string &path)
+// Judged against the frames the program shows meanwhile, as the test reads
+// them, each at most one of its own polls late: how many repeats SDL's
+// 100 ms and 30 ms give at least, and how many a wrong delay (none within
+// 0.8 s) or interval (300 ms) give at most. Where the frames come too slowly
+// to tell the two apart, the count is not judged, and that is said.
+void expectRepeats()
 {
-    char buf[PATH_MAX];
-    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+    int before = stepsBeyondFifty(settled());
+    for (double held : {0.8, 2.0}) {
+        long seen = framesShown();
+        std::vector<double> frames;
+        double late = 0.005, polled = seconds();
+        key("Down", true);
+        const double down = seconds();
+        for (; seconds() < down + held; pause(0.005)) {
+            late = std::max(late, seconds() - polled), polled = seconds();
+            for (const long n = framesShown(); seen < n; seen++)
+                frames.push_back(polled);
+        }
+        key("Down", false);
+        // The program has seen the release by its next frame.
+        for (const long n = framesShown(); framesShown() == n && seconds() < down + 30;)
+            pause(0.005);
+        const double seenHeld = seconds() - down;
+        const int repeats = stepsBeyondFifty(settled()) - before - 1;
+        before += repeats + 1;
+        // Frames read so soon after the press may have been drawn before it.
+        std::vector<double> pressed;
+        for (double t : frames)
+            if (t > down + late)
+                pressed.push_back(t);
+        const int least = repeatsWith(pressed, 0.1 + late, 0.03 + late) - 2;
+        const int most = held < 1 ? (seenHeld < 1.0 ? 0 : INT_MAX)
+                                  : repeatsWith(frames, 0.1 - late, 0.3 - late) + 1;
+        if (least <= most) {
+            std::cout << "held " << held << " s: " << frames.size() << " frames, too few to judge\n";
+            continue;
+        }
+        EXPECT_GE(repeats, least) << "held " << held << " s, " << frames.size() << " frames";
+    }
 }
 
-// A run proves nothing about a runtime unless the program really maps it:
-// the selected folder's library, and SDL2 exactly when it is the
-// compatibility library, which works through it.
 // The path of the library the program maps whose name has this in it, or "".
 std::string mapped(pid_t pid, const std::string &name)
 {
@@ -463,129 +351,143 @@ std::string mapped(pid_t pid, const std::string &name)
     return "";
 }
 
-TEST_F(Running, MapsTheSelectedSdlRuntime)
+std::string canonical(const std::string &path)
 {
-    start();
-    const std::string sdl12 = mapped(run.pid, "/libSDL-1.2.so"),
-                      sdl2 = mapped(run.pid, "/libSDL2-2.0.so");
+    char buf[PATH_MAX];
+    return realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+// A run proves nothing about a runtime unless the program really maps it:
+// the selected folder's library, and SDL2 exactly when it is the
+// compatibility library, which works through it.
+void expectSelectedRuntime(pid_t pid)
+{
+    std::string folder;
+    for (const std::string &v : selectedEnv())
+        if (v.rfind("LD_LIBRARY_PATH=", 0) == 0)
+            folder = v.substr(16);
+    const std::string sdl12 = mapped(pid, "/libSDL-1.2.so"), sdl2 = mapped(pid, "/libSDL2-2.0.so");
     ASSERT_NE(sdl12, "") << "no SDL 1.2 library mapped";
-    const std::string folder = selectedFolder();
     if (!folder.empty()) {
         EXPECT_EQ(canonical(sdl12).rfind(canonical(folder) + "/", 0), 0u) << sdl12;
     }
-    EXPECT_EQ(sdl2 != "", compatRuntime()) << sdl12 << " with SDL2 at '" << sdl2 << "'";
-    escapeEndsWithZero();
+    EXPECT_EQ(sdl2 != "", std::string(folder.empty() ? GLOWLATTICE_SYSTEM_SDL : GLOWLATTICE_OTHER_SDL) == "compat")
+        << sdl12 << " with SDL2 at '" << sdl2 << "'";
 }
 
-// Desktops larger than the display mode, as most users have, with and
-// without a window manager. Every runtime shows the picture in its 4:3 shape
-// in the middle of the screen (at the mode's size, or scaled to the screen's
-// height), and the lattice rests while the pointer rests at the centre,
-// where the program starts it.
-struct DesktopCase {
-    const char *name;
-    bool windowManager;
-};
-
-void PrintTo(const DesktopCase &c, std::ostream *os)
+// The lit part of the screen is the picture's own rectangle, the lattice
+// filling the display: in the middle, 4:3, at the mode's size or scaled to
+// the screen's height.
+void expectCentred()
 {
-    *os << c.name;
-}
-
-class Desktop : public Running, public testing::WithParamInterface<DesktopCase>
-{
-  protected:
-    Desktop()
-    {
-        useScreen(1920, 1080, GetParam().windowManager);
-        // Or the run's Wayland desktop, if it selects one: the program talks
-        // Wayland to it where the run selects SDL's Wayland driver, and goes
-        // through Xwayland otherwise.
-        const std::vector<std::string> env = selectedEnv();
-        native = std::count(env.begin(), env.end(), "SDL_VIDEODRIVER=wayland") != 0;
-        useCompositor(native);
-        onSway = std::count(env.begin(), env.end(), "XDG_CURRENT_DESKTOP=sway") != 0;
-    }
-    bool onSway = false; // on the run's sway rather than an X server of its own
-    bool native = false; // a Wayland client there rather than through Xwayland
-};
-
-// The lit part of the screen: the picture's own rectangle, since the lattice
-// fills the whole display.
-bool wholeAndCentred(const Box &b)
-{
-    const int width = b.right - b.left + 1, height = b.bottom - b.top + 1;
-    return std::abs(b.left + b.right - 1919) <= 4 && std::abs(b.top + b.bottom - 1079) <= 4 &&
-           std::abs(width * 3 - height * 4) <= 16 &&
-           (std::abs(width - 800) <= 2 || std::abs(height - 1080) <= 2);
-}
-
-int widthOf(const Box &b)
-{
-    return b.right - b.left + 1;
-}
-
-TEST_P(Desktop, ShowsThePictureWholeAndCentred)
-{
-    start();
-    if (compatRuntime() && !GetParam().windowManager) {
-        // SDL2 asks a window manager to make the window full screen, and
-        // scales the picture to a screen-sized window it never gets
-        // (docs/runtimes.md).
-        escapeEndsWithZero();
-        GTEST_SKIP() << "the compatibility library crops the picture without a window manager";
-    }
-    // The window manager may resize the window after the first picture.
     Box b;
-    EXPECT_TRUE(eventually([&] { return wholeAndCentred(b = litBox(grab())); }))
-        << "lit from (" << b.left << ", " << b.top << ") to (" << b.right << ", " << b.bottom
-        << ")";
-    ASSERT_TRUE(sendWindowClose()) << "no window takes WM_DELETE_WINDOW";
-    expectEndsWithZero();
+    int w = 0, h = 0;
+    EXPECT_TRUE(eventually([&] {
+        const Frame f = grab();
+        b = litBox(f), w = widthOf(b), h = b.bottom - b.top + 1;
+        return std::abs(b.left + b.right + 1 - f.width) <= 4 &&
+               std::abs(b.top + b.bottom + 1 - f.height) <= 4 && std::abs(w * 3 - h * 4) <= 16 &&
+               (std::abs(w - 800) <= 2 || std::abs(h - f.height) <= 2);
+    })) << "lit from (" << b.left << ", " << b.top << ") to (" << b.right << ", " << b.bottom << ")";
 }
 
-// At rest until the pointer moves; right of the centre it turns as on the
-// small screen (seen whole, the top right corner rises); back at the centre
-// it stops; Down and Up move it away and back.
-TEST_P(Desktop, PointerSteersTheTurn)
+// One step of a case's script (Case says what each does).
+void runStep(const std::string &step, const Program &run, Frame &still)
 {
-    start();
-    EXPECT_TRUE(turns(false)) << "turning with the pointer at rest";
-    if (onSway && !native && (!compatRuntime() || mapped(run.pid, "/libSDL3.so") != "")) {
-        // sway's Xwayland gives the original runtime's grabbed pointer some
-        // relative motions twice and loses others, and SDL3's (Debian 14's,
-        // which picks Wayland itself there) lost a move (docs/runtimes.md).
-        escapeEndsWithZero();
-        GTEST_SKIP() << "through sway's Xwayland this runtime's pointer is unreliable";
+    int n = 1, x, y;
+    char name[32];
+    if (step[0] == '=') {
+        ASSERT_TRUE(looksLike(step.substr(1)));
+    } else if (sscanf(step.c_str(), "@%d,%d", &x, &y) == 2) {
+        pointerTo(x, y);
+    } else if (sscanf(step.c_str(), "box-%d", &n) == 1) {
+        const Box want = projectedLattice(zoomAfter(-n));
+        Box b;
+        EXPECT_TRUE(eventually([&] {
+            b = litBox(grab());
+            return std::abs(b.left - want.left) <= 2 && std::abs(b.top - want.top) <= 2 &&
+                   std::abs(b.right - want.right) <= 2 && std::abs(b.bottom - want.bottom) <= 2;
+        })) << "lit (" << b.left << ", " << b.top << ")-(" << b.right << ", " << b.bottom
+            << "), want (" << want.left << ", " << want.top << ")-(" << want.right << ", "
+            << want.bottom << ")";
+    } else if (step == "settle") {
+        still = settled();
+    } else if (step == "changed") {
+        ASSERT_TRUE(eventually([&] { return !(grab() == still); }));
+        still = settled();
+    } else if (step == "same") {
+        pause(0.5);
+        EXPECT_TRUE(settled() == still);
+    } else if (step == "still" || step == "turns") {
+        EXPECT_TRUE(turns(step == "turns")) << step;
+    } else if (step == "right" || step == "down") {
+        expectTurnShown(still, step == "right");
+    } else if (step == "narrower" || step == "wider") {
+        const int before = widthOf(litBox(still));
+        int w = before;
+        EXPECT_TRUE(eventually([&] {
+            w = widthOf(litBox(grab()));
+            return step == "wider" ? w > before : w < before * 3 / 4;
+        })) << step << ": lit " << w << " pixels wide, " << before << " before";
+    } else if (step == "repeats") {
+        expectRepeats();
+    } else if (step == "hidden") {
+        EXPECT_TRUE(eventually([] { return !pointerShown(); }));
+    } else if (step == "runtime") {
+        expectSelectedRuntime(run.pid);
+    } else if (step == "centred") {
+        expectCentred();
+    } else if (step == "close") {
+        ASSERT_TRUE(sendWindowClose()) << "no window takes WM_DELETE_WINDOW";
+    } else if (step == "TERM") {
+        kill(run.pid, SIGTERM);
+    } else if (step == "drop") {
+        ASSERT_TRUE(dropConnection()) << "no window of the program's";
+    } else if (sscanf(step.c_str(), "button%d", &n) == 1) {
+        click(n);
+    } else if (sscanf(step.c_str(), "%31[^*]*%d", name, &n) >= 1) {
+        tap(name, n);
     }
-    const int full = widthOf(litBox(settled()));
-    tap(XK_Down, 50);
-    int far = full;
-    EXPECT_TRUE(eventually([&] { return (far = widthOf(litBox(grab()))) < full * 3 / 4; }))
-        << "Down: lit " << far << " pixels wide, " << full << " before";
-    const Frame still = settled();
-    pointerTo(440, 300);
-    const double centre = (litBox(still).left + litBox(still).right) / 2.0;
-    double x = centre;
-    EXPECT_TRUE(eventually(
-        [&] { return std::abs((x = topRowCentre(grab())) - centre) > widthOf(litBox(still)) / 8; },
-        60));
-    EXPECT_GT(x, centre) << "the top left corner rose: turned clockwise";
-    pointerTo(400, 300);
-    EXPECT_TRUE(turns(false)) << "turning with the pointer back at the centre";
-    const int before = widthOf(litBox(settled()));
-    tap(XK_Up, 10);
-    int near = before;
-    EXPECT_TRUE(eventually([&] { return (near = widthOf(litBox(grab()))) > before; }))
-        << "Up: lit " << near << " pixels wide, " << before << " before";
-    escapeEndsWithZero();
 }
 
-INSTANTIATE_TEST_SUITE_P(Screens, Desktop,
-                         testing::Values(DesktopCase{"WindowManager", true},
-                                         DesktopCase{"NoWindowManager", false}),
-                         [](const testing::TestParamInfo<DesktopCase> &i) {
-                             return std::string(i.param.name);
-                         });
+class E2e : public testing::TestWithParam<Case>
+{
+};
+
+TEST_P(E2e, Run)
+{
+    const Case &c = GetParam();
+    Scratch s;
+    const std::string sprite = c.sprite;
+    if (sprite == "/") {
+        ASSERT_EQ(mkdir(s.sprite().c_str(), 0755), 0);
+    } else if (!sprite.empty()) {
+        std::ofstream(s.sprite(), std::ios::binary)
+            << std::ifstream(GLOWLATTICE_TEST_DATA "/" + sprite, std::ios::binary).rdbuf();
+    }
+    std::istringstream script(c.script);
+    Program run = *c.script ? launchShowing(s.dir, c.env) : launch(s.dir, c.env);
+    Frame still;
+    for (std::string step; script >> step && !HasFatalFailure();)
+        runStep(step, run, still);
+    const Outcome end = run.wait(30);
+    ASSERT_TRUE(end.exited) << "still running";
+    EXPECT_TRUE(c.status == nonZero ? end.status != 0 : end.status == c.status)
+        << "status " << end.status;
+    if (!c.stderrPrefix)
+        return; // what Xlib prints of a lost connection
+    const std::string err = run.err(), prefix = c.stderrPrefix;
+    if (prefix.empty()) {
+        EXPECT_EQ(err, "");
+    } else {
+        EXPECT_EQ(err.rfind(prefix, 0), 0u) << err;
+        EXPECT_GT(err.size(), prefix.size() + 1) << "SDL's reason is missing";
+        EXPECT_EQ(err.find('\n'), err.size() - 1) << "one line: " << err;
+    }
+    EXPECT_EQ(run.out(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, E2e, testing::ValuesIn(cases),
+                         [](const testing::TestParamInfo<Case> &i) { return std::string(i.param.name); });
 
 } // namespace

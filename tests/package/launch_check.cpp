@@ -6,9 +6,8 @@
 // XDRIVE_ENV (Wine, for a Windows build) starts it instead.
 //
 //   launch_check LAUNCHER [FOLDER]
-#include "../../tools/xdrive.h"
+#include "xdrive.h"
 
-#include <X11/keysym.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,7 +50,7 @@ int main(int argc, char **argv)
                     shown.width, shown.height);
             return 1;
         }
-        tap(XK_Escape);
+        tap("Escape");
         Outcome end = demo.wait(20);
         if (!end.exited || end.status != 0 || !demo.err().empty()) {
             fprintf(stderr, "launch_check: status %d, stderr: %s\n", end.status,

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# One headless Wayland compositor for the end-to-end cases on a Wayland
-# desktop, started once for the whole test run and ended after it:
-#   session.sh start DIR sway WLINPUT
-#   session.sh start DIR mutter
+# One desktop for the end-to-end cases of a test label, started once by a
+# CTest fixture before them and ended after them:
+#   session.sh start DIR xvfb WxH        an X server, no window manager
+#   session.sh start DIR openbox WxH     an X server with a window manager
+#   session.sh start DIR sway WLINPUT    headless Wayland compositors, each
+#   session.sh start DIR mutter          with Xwayland, at 1920 x 1080
 #   session.sh stop DIR
-# DIR/session then holds the NAME=value settings a client of it needs, and
-# the commands the harness drives it with: SHOT prints a binary PPM of the
-# screen, INPUT takes tools/wlinput's line protocol, CLOSE asks the
-# program's window to close (on sway, every window there is, whichever has
-# the focus: SDL 1.2.15's full-screen window through Xwayland does not
-# always get it). Neither compositor will run as root, so under root it
-# runs as nobody, and so does the program (the harness starts a copy of it
-# as the owner of the session's runtime folder).
+# DIR/session then holds the NAME=value settings a client of it needs. A
+# compositor's also holds the commands the harness drives it with: SHOT
+# prints a binary PPM of the screen, INPUT takes wlinput's line protocol,
+# CLOSE asks the program's window to close (on sway, every window there is,
+# whichever has the focus: SDL 1.2.15's full-screen window through Xwayland
+# does not always get it). Neither compositor will run as root, so under
+# root it runs as nobody, and so does the program (the harness starts a
+# copy of it as the owner of the session's runtime folder).
 set -euo pipefail
 dir=$2
 # The compositor's process group: it, Xwayland and what it forked to start
@@ -20,13 +22,42 @@ dir=$2
 if [ -f "$dir/session" ]; then
     kill -- -"$(cat "$dir/pid")" 2>/dev/null && sleep 0.5
     kill -KILL -- -"$(cat "$dir/pid")" 2>/dev/null || true
-    rm -rf "$(sed -n 's/^XDG_RUNTIME_DIR=//p' "$dir/session")" "$dir/session"
+    runtime=$(sed -n 's/^XDG_RUNTIME_DIR=//p' "$dir/session")
+    rm -rf ${runtime:+"$runtime"} "$dir/session"
 fi
 [ "$1" = stop ] && exit 0
 
+mkdir -p "$dir"
+case $3 in
+xvfb | openbox)
+    # -displayfd: the server takes the first free display itself, so that
+    # suites running side by side never race for a number.
+    setsid Xvfb -displayfd 3 -screen 0 "$4x24" -nolisten tcp -noreset +extension GLX \
+        3>"$dir/display" >"$dir/$3.log" 2>&1 </dev/null &
+    echo $! >"$dir/pid"
+    for _ in $(seq 200); do
+        grep -q . "$dir/display" && xdpyinfo -display ":$(cat "$dir/display")" >/dev/null 2>&1 && break
+        sleep 0.1
+    done
+    export DISPLAY=:$(cat "$dir/display")
+    xdpyinfo >/dev/null || { cat "$dir/$3.log" >&2; echo "session: Xvfb did not start" >&2; exit 1; }
+    if [ "$3" = openbox ]; then
+        # As a user has it: the window manager has taken the screen (it names
+        # itself on the root window) before any program maps a window.
+        setsid openbox --sm-disable >>"$dir/$3.log" 2>&1 </dev/null &
+        for _ in $(seq 200); do
+            xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' && break
+            sleep 0.1
+        done
+        xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
+            { echo "session: openbox did not take the screen" >&2; exit 1; }
+    fi
+    echo "DISPLAY=$DISPLAY" >"$dir/session"
+    exit 0
+    ;;
+esac
 as=()
 [ "$(id -u)" -ne 0 ] || as=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
-mkdir -p "$dir"
 # Xwayland's sockets: a system's start-up makes this folder open to all (with
 # the sticky bit), and mutter refuses one that is not. Made by the first
 # Xwayland as an ordinary user, it would be private.

@@ -4,9 +4,11 @@
 // corners and thousands of them add up to a smooth haze.
 //
 //   mksprite OUT.bmp
-#include "bmpwrite.h"
+#include "SDL.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 
 int main(int argc, char **argv)
 {
@@ -15,7 +17,14 @@ int main(int argc, char **argv)
         return 2;
     }
     const int side = 64; // a power of two, as OpenGL 1.1 needs
-    std::vector<Rgb> pixels(side * side);
+    // 24 bits, blue, green and red bytes as a BMP holds them (on a
+    // little-endian machine; the glow is grey, so the order is moot).
+    SDL_Surface *image =
+        SDL_CreateRGBSurface(SDL_SWSURFACE, side, side, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0);
+    if (!image) {
+        fprintf(stderr, "mksprite: %s\n", SDL_GetError());
+        return 1;
+    }
     for (int y = 0; y < side; y++)
         for (int x = 0; x < side; x++) {
             // Distance from the centre, 1 at the middle of an edge.
@@ -24,12 +33,12 @@ int main(int argc, char **argv)
             const double r2 = dx * dx + dy * dy;
             // (1 - r^2)^3: smooth at the rim, a bright but not hard core.
             const double v = r2 < 1.0 ? std::pow(1.0 - r2, 3.0) : 0.0;
-            const uint8_t level = (uint8_t)std::lround(255.0 * v);
-            pixels[y * side + x] = {level, level, level};
+            uint8_t *texel = (uint8_t *)image->pixels + y * image->pitch + 3 * x;
+            texel[0] = texel[1] = texel[2] = (uint8_t)std::lround(255.0 * v); // grey
         }
-    if (!writeBmp(argv[1], side, side, pixels)) {
-        perror(argv[1]);
-        return 1;
-    }
-    return 0;
+    const int saved = SDL_SaveBMP(image, argv[1]);
+    if (saved != 0)
+        fprintf(stderr, "mksprite: %s: %s\n", argv[1], SDL_GetError());
+    SDL_FreeSurface(image);
+    return saved != 0;
 }

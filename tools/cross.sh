@@ -39,12 +39,13 @@ out=$repo/build/cross/$arch
 # What the harness needs to be built natively (tools/setup.sh test, less the
 # desktops and Windows).
 check_deps=(cmake g++ make pkg-config libsdl1.2-dev libgl-dev libglu1-mesa-dev
-    libx11-dev libxtst-dev libxfixes-dev libgtest-dev libwayland-dev libxkbcommon-dev)
+    libx11-dev libxfixes-dev libxdamage-dev libxdo-dev x11-utils libgtest-dev libwayland-dev
+    libxkbcommon-dev)
 # The X server in the program's own byte order, as a machine's own display
 # is: Mesa's software renderer hands a server of the other order its pixels
 # unconverted (red and green swapped, alpha for blue). On a big-endian
 # architecture that is its own Xvfb, emulated too and started by name from
-# the harness; it reads the keymap xkbcomp compiles for it in its own byte
+# the test's session; it reads the keymap xkbcomp compiles for it in its own byte
 # order, so the architecture's xkbcomp, emulated, stands in for the native
 # one. A server that refuses clients of the other order by default (Debian
 # 13's) is told to take the harness's.
@@ -60,7 +61,7 @@ chmod +x /usr/bin/xkbcomp /usr/local/bin/Xvfb
 EOF
 )
 # The picture at rest, farther and nearer, then Escape; a missing sprite.
-filter='SpriteBits/Picture.*:Outcomes/Startup.*/MissingSprite'
+filter='*/Picture*:*/MissingSprite'
 # Under the emulator Mesa's llvmpipe takes seconds a frame.
 patience=${GLOWLATTICE_CROSS_PATIENCE:-30}
 
@@ -197,12 +198,14 @@ qemu=\$(command -v qemu-$cpu-static)
 ${runs_natively:+qemu=}
 export XDRIVE_PATIENCE=$patience TEST_TMPDIR=/root/shots/
 mkdir -p \$TEST_TMPDIR
+bash tests/harness/session.sh start /tmp/x11 xvfb 800x600
+trap 'bash tests/harness/session.sh stop /tmp/x11' EXIT
 # Started in the harness's scratch folder, which holds the test's sprite:
 # the pictures the references show.
-XDRIVE_ENV=\"\$qemu $program\" build/tests/e2e_tests --gtest_filter='$filter'
+XDRIVE_ENV=\"XDRIVE_SESSION=/tmp/x11 \$qemu $program\" build/tests/e2e_tests --gtest_filter='$filter'
 # Started in the installed data folder, with the package's own sprite.
-XDRIVE_ENV=\"/usr/bin/env -C /usr/share/games/glowlattice \$qemu $program\" \
-    build/tests/e2e_tests --gtest_filter=Running.HidesThePointer"
+XDRIVE_ENV=\"XDRIVE_SESSION=/tmp/x11 /usr/bin/env -C /usr/share/games/glowlattice \$qemu $program\" \
+    build/tests/e2e_tests --gtest_filter=*/HidesThePointer"
 mark checks
 
 summary passed

@@ -3,7 +3,7 @@
 # Installs the Debian packages a task needs, and nothing when they are all
 # there already.
 #   tools/setup.sh run    build and run the demo
-#   tools/setup.sh test   also the test suite (Xvfb, XTest, GoogleTest, clang
+#   tools/setup.sh test   also the test suite (Xvfb, libxdo, GoogleTest, clang
 #                         with the sanitizer and fuzzer runtimes)
 #   tools/setup.sh shots  also what the screenshot script uses
 #   tools/setup.sh bench  the benchmarks (Google Benchmark, valgrind, Xvfb)
@@ -18,8 +18,8 @@ run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 # the window decorations a GNOME desktop gives SDL's Wayland clients (without
 # a libdecor plugin, libdecor says so on the program's standard error).
 # The arm64 build, by Debian's cross compiler, run under qemu-user.
-test=(xvfb openbox libx11-dev libxtst-dev libxfixes-dev libgtest-dev clang libclang-rt-dev
-    libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
+test=(xvfb x11-utils openbox libx11-dev libxfixes-dev libxdamage-dev libxdo-dev libgtest-dev
+    clang libclang-rt-dev libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
     sway xwayland grim libwayland-dev libxkbcommon-dev pkg-config
     mutter dbus-daemon pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
     gstreamer1.0-plugins-base python3-gi gir1.2-glib-2.0 libdecor-0-plugin-1-cairo

@@ -37,8 +37,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # exit, leaving leak reports no suppression can name; there, memory errors
 # and undefined behaviour are checked.
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -L 'unit|fuzz'
-# Key repeat's timing is checked in the plain build only: SDL repeats a key at
-# most once a frame, and the sanitizers' frames can take longer than the
-# 30 ms and 300 ms that tell a right repeat from a wrong one.
-ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -L e2e \
-    -E HeldKeyRepeats
+ASAN_OPTIONS=detect_leaks=0 ctest --test-dir build-asan --output-on-failure -j"$(nproc)" -L e2e

@@ -169,23 +169,6 @@ void input(const char *format, long a, long b, long c = 0, long d = 0)
         fail("the input client did not take: " + std::string(line));
 }
 
-Frame screenshot()
-{
-    Frame f;
-    FILE *in = popen(desktop()["SHOT"].c_str(), "r");
-    if (in && fscanf(in, "P6 %d %d 255", &f.width, &f.height) == 2 && fgetc(in) == '\n') {
-        std::vector<uint8_t> rgb((size_t)f.width * f.height * 3);
-        rgb.resize(fread(rgb.data(), 1, rgb.size(), in));
-        for (size_t n = 0; n + 2 < rgb.size(); n += 3)
-            f.pixels.push_back((uint32_t)rgb[n] << 16 | rgb[n + 1] << 8 | rgb[n + 2]);
-    }
-    if (in)
-        pclose(in);
-    if (f.pixels.empty() || f.pixels.size() != (size_t)f.width * f.height)
-        fail("the compositor gave no picture");
-    return f;
-}
-
 bool selected(const std::string &setting)
 {
     std::vector<std::string> vars = selectedEnv();
@@ -433,10 +416,31 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
     }
 }
 
+Frame readPpm(const std::string &command)
+{
+    Frame f;
+    FILE *in = popen(command.c_str(), "r");
+    if (in && fscanf(in, "P6 %d %d 255", &f.width, &f.height) == 2 && fgetc(in) == '\n') {
+        std::vector<uint8_t> rgb((size_t)f.width * f.height * 3);
+        rgb.resize(fread(rgb.data(), 1, rgb.size(), in));
+        for (size_t n = 0; n + 2 < rgb.size(); n += 3)
+            f.pixels.push_back((uint32_t)rgb[n] << 16 | rgb[n + 1] << 8 | rgb[n + 2]);
+    }
+    if (in)
+        pclose(in);
+    if (f.pixels.size() != (size_t)f.width * f.height)
+        f.pixels.clear();
+    return f;
+}
+
 Frame grab()
 {
-    if (onCompositor())
-        return screenshot();
+    if (onCompositor()) {
+        Frame f = readPpm(desktop()["SHOT"]);
+        if (f.pixels.empty())
+            fail("the compositor gave no picture");
+        return f;
+    }
     Display *d = xserver();
     Window root = DefaultRootWindow(d);
     XWindowAttributes a;

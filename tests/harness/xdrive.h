@@ -95,8 +95,10 @@ void pause(double seconds);
 // an emulator draws its frames many times more slowly (tools/cross.sh).
 double patience();
 
-// A binary PPM, for looking at what a failing check saw.
+// A binary PPM, for looking at what a failing check saw; and one that a
+// shell command prints (no pixels if it prints none).
 void saveFrame(const Frame &f, const std::string &path);
+Frame readPpm(const std::string &command);
 
 Box litBox(const Frame &f, int threshold = 24);
 

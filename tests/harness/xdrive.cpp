@@ -16,6 +16,7 @@ extern "C" {
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <grp.h>
 #include <map>
 #include <sstream>
@@ -457,16 +458,38 @@ Frame grab()
     return f;
 }
 
+void waitFrames(int count)
+{
+    if (onCompositor())
+        return pause(patience());
+    const long until = framesShown() + count;
+    for (const double end = now() + 10 * patience(); framesShown() < until && now() < end;)
+        pause(0.005);
+}
+
+bool eventually(const std::function<bool()> &check, double seconds)
+{
+    const double start = now(), wait = seconds * patience();
+    const long frames = onCompositor() ? 0 : framesShown() + (long)(10 * seconds);
+    for (;; pause(0.2)) {
+        if (check())
+            return true;
+        const double waited = now() - start;
+        if (waited > 10 * wait ||
+            (waited > wait && (onCompositor() || framesShown() >= frames)))
+            return false;
+    }
+}
+
 Frame settled()
 {
-    Frame last = grab();
-    for (double until = now() + 20 * patience(); now() < until;) {
-        pause(0.3 * patience());
-        Frame next = grab();
-        if (next == last)
-            return next;
-        last = next;
-    }
+    Frame last = grab(), next;
+    eventually([&] {
+        waitFrames(2);
+        next = grab();
+        std::swap(last, next);
+        return last == next;
+    });
     return last;
 }
 

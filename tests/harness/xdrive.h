@@ -9,6 +9,7 @@
 #define GLOWLATTICE_XDRIVE_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -74,9 +75,16 @@ Program launch(const std::string &dir, const std::vector<std::string> &env = {})
 Program launchShowing(const std::string &dir, const std::vector<std::string> &env = {});
 
 Frame grab();
-Frame settled(); // a frame that stays the same over a few frame times
-// Frames the program has put on the X server's screen so far.
+// Frames the program has put on the X server's screen so far; and a wait for
+// count more of them (on a compositor, which does not count them, a second).
 long framesShown();
+void waitFrames(int count);
+// Waits until check() holds, or gives up: after seconds (stretched by
+// XDRIVE_PATIENCE) and, where frames are counted, not before the program has
+// shown ten a second's worth of them too, so that a machine drawing slowly
+// under load gets as many tries; always after ten times that long.
+bool eventually(const std::function<bool()> &check, double seconds = 20);
+Frame settled(); // a picture that stays the same over two frames
 
 // Where the program is to see the pointer next, in its 800 x 600 display,
 // moved relatively, as a mouse moves it, from where it last saw it.

@@ -12,7 +12,8 @@ scratch=$(mktemp -d /tmp/glowlattice-deb-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "package_test: $*" >&2; exit 1; }
 
-bash "$repo/tools/deb.sh" "$scratch/out" >"$scratch/build.log" 2>&1 ||
+# Its build's own run of the unit tests is left out: this run has them.
+DEB_BUILD_OPTIONS=nocheck bash "$repo/tools/deb.sh" "$scratch/out" >"$scratch/build.log" 2>&1 ||
     { cat "$scratch/build.log"; fail "the package did not build"; }
 deb=$(ls "$scratch"/out/glowlattice_*.deb)
 dbgsym=$(ls "$scratch"/out/glowlattice-dbgsym_*.deb)

@@ -78,13 +78,14 @@ struct NamedKernel {
     bool needsAvx2;
 };
 
+// Elsewhere than on x86-64 the portable kernel is the one finmat runs.
 const NamedKernel kernels[] = {
     {"Portable", finmatPortable, false},
 #ifdef __x86_64__
     {"Sse2", finmatSse2, false},
     {"Avx2", finmatAvx2, true},
-#endif
     {"Dispatched", finmat, false},
+#endif
 };
 
 void PrintTo(const NamedKernel &k, std::ostream *out)

@@ -17,13 +17,14 @@
 # copy of it as the owner of the session's runtime folder).
 set -euo pipefail
 dir=$2
-# The compositor's process group: it, Xwayland and what it forked to start
-# Xwayland (which outlives it unless killed).
-if [ -f "$dir/session" ]; then
+# The session's process group (a compositor's: it, Xwayland and what it
+# forked to start Xwayland, which outlives it unless killed), also when an
+# interrupted run left it without its settings.
+if [ -f "$dir/pid" ]; then
     kill -- -"$(cat "$dir/pid")" 2>/dev/null && sleep 0.5
     kill -KILL -- -"$(cat "$dir/pid")" 2>/dev/null || true
-    runtime=$(sed -n 's/^XDG_RUNTIME_DIR=//p' "$dir/session")
-    rm -rf ${runtime:+"$runtime"} "$dir/session"
+    runtime=$(sed -n 's/^XDG_RUNTIME_DIR=//p' "$dir/session" 2>/dev/null || true)
+    rm -rf ${runtime:+"$runtime"} "$dir/session" "$dir/pid" "$dir/display"
 fi
 [ "$1" = stop ] && exit 0
 
@@ -36,7 +37,7 @@ xvfb | openbox)
         3>"$dir/display" >"$dir/$3.log" 2>&1 </dev/null &
     echo $! >"$dir/pid"
     for _ in $(seq 200); do
-        grep -q . "$dir/display" && xdpyinfo -display ":$(cat "$dir/display")" >/dev/null 2>&1 && break
+        grep -qs . "$dir/display" && xdpyinfo -display ":$(cat "$dir/display")" >/dev/null 2>&1 && break
         sleep 0.1
     done
     export DISPLAY=:$(cat "$dir/display")
@@ -45,11 +46,13 @@ xvfb | openbox)
         # As a user has it: the window manager has taken the screen (it names
         # itself on the root window) before any program maps a window.
         setsid openbox --sm-disable >>"$dir/$3.log" 2>&1 </dev/null &
+        # (grep reads to the end: with -q it could leave xprop a broken pipe,
+        # which pipefail would take for a failure.)
         for _ in $(seq 200); do
-            xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' && break
+            xprop -root _NET_SUPPORTING_WM_CHECK | grep 'window id' >/dev/null && break
             sleep 0.1
         done
-        xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' ||
+        xprop -root _NET_SUPPORTING_WM_CHECK | grep 'window id' >/dev/null ||
             { echo "session: openbox did not take the screen" >&2; exit 1; }
     fi
     echo "DISPLAY=$DISPLAY" >"$dir/session"

@@ -170,12 +170,6 @@ void input(const char *format, long a, long b, long c = 0, long d = 0)
         fail("the input client did not take: " + std::string(line));
 }
 
-bool selected(const std::string &setting)
-{
-    std::vector<std::string> vars = selectedEnv();
-    return std::count(vars.begin(), vars.end(), setting) != 0;
-}
-
 // In a launched program's process, before it starts the program: a session
 // on the compositor has its runtime folder, and a Wayland client only its
 // Wayland display. The compositor will not run as root, and its Xwayland
@@ -186,7 +180,7 @@ void joinSession(std::vector<std::string> &command, std::vector<std::string> &va
     setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     if (session.count("XAUTHORITY"))
         setenv("XAUTHORITY", session["XAUTHORITY"].c_str(), 1);
-    if (selected("SDL_VIDEODRIVER=wayland")) {
+    if (std::count(vars.begin(), vars.end(), "SDL_VIDEODRIVER=wayland")) {
         unsetenv("DISPLAY");
         setenv("WAYLAND_DISPLAY", session["WAYLAND_DISPLAY"].c_str(), 1);
     }
@@ -236,9 +230,12 @@ bool ended(pid_t pid, Outcome *end, bool block = false)
     return true;
 }
 
-bool anyLit(const Frame &f)
+// The program's picture: more than a compositor's pointer, which its
+// screenshots show where nothing covers it.
+bool showing(const Frame &f)
 {
-    return std::any_of(f.pixels.begin(), f.pixels.end(), [](uint32_t p) { return p != 0; });
+    const Box b = litBox(f);
+    return b.right - b.left >= 100 && b.bottom - b.top >= 100;
 }
 
 // The topmost window under w that takes WM_DELETE_WINDOW: a top-level one,
@@ -399,7 +396,7 @@ Program launchShowing(const std::string &dir, const std::vector<std::string> &en
     for (int attempt = 1;; attempt++) {
         Program run = launch(dir, env);
         Outcome end;
-        for (const double until = now() + 60 * patience(); !anyLit(grab()); pause(0.05)) {
+        for (const double until = now() + 60 * patience(); !showing(grab()); pause(0.05)) {
             if (ended(run.pid, &end))
                 break;
             if (now() > until)

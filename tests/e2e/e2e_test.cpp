@@ -197,13 +197,13 @@ testing::AssertionResult looksLike(const std::string &name)
            << name << "-got.ppm";
 }
 
-// The picture comes to change from one frame to the next but one (turning),
-// or to hold over them.
+// The picture comes to change over ten frames (turning), or to hold over
+// them: the slowest turn, a step of 4096 a frame, shows only over several.
 bool turns(bool turning)
 {
     Frame a = grab();
     return eventually([&] {
-        waitFrames(2);
+        waitFrames(10);
         Frame b = grab();
         std::swap(a, b);
         return (a == b) != turning;

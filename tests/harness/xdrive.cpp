@@ -482,7 +482,7 @@ Frame settled()
 {
     Frame last = grab(), next;
     eventually([&] {
-        waitFrames(2);
+        waitFrames(10);
         next = grab();
         std::swap(last, next);
         return last == next;

@@ -84,7 +84,7 @@ void waitFrames(int count);
 // shown ten a second's worth of them too, so that a machine drawing slowly
 // under load gets as many tries; always after ten times that long.
 bool eventually(const std::function<bool()> &check, double seconds = 20);
-Frame settled(); // a picture that stays the same over two frames
+Frame settled(); // a picture that stays the same over ten frames
 
 // Where the program is to see the pointer next, in its 800 x 600 display,
 // moved relatively, as a mouse moves it, from where it last saw it.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Drives the real program as a person would, on the desktop of the test
-// run's session (session.sh, started by a CTest fixture): input through XTest
+// run's session (session.sh, started by a CTest fixture): input through libxdo
 // or the compositor's virtual devices, pictures read back from the screen,
 // exit statuses and standard error collected. The end-to-end tests, the
 // package's launch check and the screenshot tool use it. (Xlib stays out of

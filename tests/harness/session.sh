@@ -81,8 +81,13 @@ else
     # GNOME's compositor in a D-Bus session of its own, with the PipeWire
     # its screen casts go through; mutter.py, started by it once it is up,
     # holds the remote-desktop session that input and pictures go through.
+    # WirePlumber, which links a cast to its reader, gives up at once when
+    # PipeWire is not listening yet: on a busy machine every picture was
+    # then missing.
     cp "$(dirname "$0")/mutter.py" "$runtime"
-    session+=(dbus-run-session -- sh -c 'pipewire & wireplumber & exec "$@"' sh
+    session+=(dbus-run-session -- sh -c 'pipewire &
+        until [ -S "$XDG_RUNTIME_DIR/pipewire-0" ]; do sleep 0.05; done
+        wireplumber & exec "$@"' sh
         mutter --headless --wayland --virtual-monitor 1920x1080
         -- python3 "$runtime/mutter.py" serve "$runtime")
 fi

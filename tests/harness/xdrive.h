@@ -60,7 +60,8 @@ struct Program {
 // variable, so that ctest can set it) also gives every program what the test
 // run selects on purpose, as env(1) reads its arguments: NAME=value words,
 // then, if any, the command that starts the program instead of the built one
-// ("WINEPREFIX=... /usr/lib/wine/wine64 x.exe"). selectedEnv gives the words.
+// ("WINEPREFIX=... /usr/lib/wine/wine64 start /exec x.exe"). selectedEnv
+// gives the words.
 std::vector<std::string> selectedEnv();
 bool onCompositor(); // a Wayland compositor's session rather than an X server
 

@@ -20,6 +20,9 @@ work=${MUTANTS_DIR:-/var/tmp/glowlattice-mutants}
 tree=$work/tree
 build=$work/build
 report=$work/report.txt
+# A stage that stops at its first failure skips the fixtures' clean-ups, and
+# its desktops would outlive the run: end them when it ends.
+trap 'for d in "$build"/tests/sessions/*/; do bash tests/harness/session.sh stop "$d"; done' EXIT
 bash tools/setup.sh test
 
 # The working tree as it stands, committed or not.

@@ -281,9 +281,11 @@ int repeatsWith(const std::vector<double> &frames, double delay, double interval
 // them, each at most one of its own polls late: how many repeats SDL's
 // 100 ms and 30 ms give at least, and how many a wrong delay (none within
 // 0.8 s) or interval (300 ms) give at most. Where the frames come too slowly
-// to tell the two apart, the count is not judged, and that is said.
+// to tell the two apart, the count is not judged, and the test says so by
+// ending skipped rather than passed.
 void expectRepeats()
 {
+    std::string unjudged;
     int before = stepsBeyondFifty(settled());
     for (double held : {0.8, 2.0}) {
         long seen = framesShown();
@@ -312,11 +314,14 @@ void expectRepeats()
         const int most = held < 1 ? (seenHeld < 1.0 ? 0 : INT_MAX)
                                   : repeatsWith(frames, 0.1 - late, 0.3 - late) + 1;
         if (least <= most) {
-            std::cout << "held " << held << " s: " << frames.size() << " frames, too few to judge\n";
+            unjudged += "held " + std::to_string(held).substr(0, 3) + " s: " +
+                        std::to_string(frames.size()) + " frames, too few to judge; ";
             continue;
         }
         EXPECT_GE(repeats, least) << "held " << held << " s, " << frames.size() << " frames";
     }
+    if (!unjudged.empty())
+        GTEST_SKIP() << unjudged << "the key repeat's timing went unchecked";
 }
 
 // The path of the library the program maps whose name has this in it, or "".

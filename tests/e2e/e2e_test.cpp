@@ -15,7 +15,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
@@ -285,7 +284,7 @@ int repeatsWith(const std::vector<double> &frames, double delay, double interval
 // ending skipped rather than passed.
 void expectRepeats()
 {
-    std::string unjudged;
+    std::ostringstream unjudged;
     int before = stepsBeyondFifty(settled());
     for (double held : {0.8, 2.0}) {
         long seen = framesShown();
@@ -314,14 +313,13 @@ void expectRepeats()
         const int most = held < 1 ? (seenHeld < 1.0 ? 0 : INT_MAX)
                                   : repeatsWith(frames, 0.1 - late, 0.3 - late) + 1;
         if (least <= most) {
-            unjudged += "held " + std::to_string(held).substr(0, 3) + " s: " +
-                        std::to_string(frames.size()) + " frames, too few to judge; ";
+            unjudged << "held " << held << " s: " << frames.size() << " frames, too few to judge; ";
             continue;
         }
         EXPECT_GE(repeats, least) << "held " << held << " s, " << frames.size() << " frames";
     }
-    if (!unjudged.empty())
-        GTEST_SKIP() << unjudged << "the key repeat's timing went unchecked";
+    if (!unjudged.str().empty())
+        GTEST_SKIP() << unjudged.str() << "the key repeat's timing went unchecked";
 }
 
 // The path of the library the program maps whose name has this in it, or "".

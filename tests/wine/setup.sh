@@ -2,10 +2,16 @@
 # SPDX-License-Identifier: MIT
 # Unpacks the Windows zip into a fresh scratch folder and checks it holds
 # what a user needs and nothing more; makes the Wine prefix the tests run
-# in, once per build folder (about 15 s and 700 MB).
-#   setup.sh ZIP DIR WINE      (DIR/unpacked, DIR/prefix)
+# in, once per build folder (about 15 s and 700 MB), and starts its server
+# and Wine's own processes on the tests' desktop until "stop".
+#   setup.sh ZIP DIR WINE SESSION    (DIR/unpacked, DIR/prefix, DIR/wine.log)
+#   setup.sh stop DIR
 set -euo pipefail
-zip=$1 dir=$2 wine=$3
+if [ "$1" = stop ]; then
+    WINEPREFIX=$2/prefix wineserver -k 2>/dev/null || true
+    exit 0
+fi
+zip=$1 dir=$2 wine=$3 session=$4
 fail() { echo "wine setup: $*" >&2; exit 1; }
 
 rm -rf "$dir/unpacked"
@@ -28,7 +34,14 @@ if [ ! -f "$WINEPREFIX/.ready" ]; then
     touch "$WINEPREFIX/.ready"
 fi
 # Its server and Wine's desktop process were started here with no display;
-# the tests' programs must start them afresh on theirs, or their keys go
-# astray.
+# they start again on the tests' desktop, or the programs' keys go astray.
 wineserver -k 2>/dev/null || true
 wineserver -w
+# Started here and kept, Wine's services and desktop process write to this
+# log: started by the first program, they would share its standard error,
+# and one of Wine's drivers faulting on a busy machine printed into what a
+# case reads as the program's own. (Nor may they keep the test's output
+# open, or CTest waits for them.)
+export "$(grep '^DISPLAY=' "$session/session")"
+wineserver -p >"$dir/wine.log" 2>&1 </dev/null
+"$wine" wineboot >>"$dir/wine.log" 2>&1 </dev/null

@@ -231,11 +231,14 @@ bool ended(pid_t pid, Outcome *end, bool block = false)
 }
 
 // The program's picture: more than a compositor's pointer, which its
-// screenshots show where nothing covers it.
+// screenshots show where nothing covers it, and not the compositor's bare
+// desktop, which lights the whole screen (sway's grey, mutter's blue). The
+// program's 4:3 picture is never as wide as a compositor's 16:9 screen.
 bool showing(const Frame &f)
 {
     const Box b = litBox(f);
-    return b.right - b.left >= 100 && b.bottom - b.top >= 100;
+    return b.right - b.left >= 100 && b.bottom - b.top >= 100 &&
+           !(onCompositor() && b.right - b.left + 1 == f.width);
 }
 
 // The topmost window under w that takes WM_DELETE_WINDOW: a top-level one,
@@ -307,6 +310,10 @@ Scratch::~Scratch()
 
 Program launch(const std::string &dir, const std::vector<std::string> &env)
 {
+    // A compositor may still show the last program's picture a moment after
+    // it has ended: what the new one shows is not to be taken for it.
+    if (!eventually([] { return !showing(grab()); }))
+        fail("the screen still shows a picture before the program starts");
     // The pointer rests at the middle of the screen, where the program's
     // display is centred, when the program starts.
     if (onCompositor()) {

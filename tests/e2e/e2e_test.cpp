@@ -104,6 +104,10 @@ const Case cases[] = {
     {"DesktopCentred", picture24, {}, "centred still close", 0, ""},
     {"DesktopSteers", picture24, {},
      "still settle Down*50 narrower settle @440,300 right @400,300 still settle Up*10 wider Escape", 0, ""},
+    // Started as a user starts it (the package's launcher, the Windows
+    // program in its own folder), with no sprite where the test starts it:
+    // it finds its own, shows it whole in the middle and at rest.
+    {"FindsItsOwnSprite", "", {}, "centred still close", 0, ""},
 };
 
 // Where the unturned lattice's squares must land for a given viewing

@@ -4,9 +4,9 @@
 # error, no warning), checks its metadata and exact contents, that the
 # program is stripped with its symbols in the -dbgsym package, then unpacks
 # it into a scratch folder and starts the demo there through its launcher.
-#   package_test.sh LAUNCH_CHECK
+#   package_test.sh E2E_TESTS
 set -euo pipefail
-check=$1
+e2e=$1
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d /tmp/glowlattice-deb-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -53,4 +53,4 @@ dpkg-deb -c "$dbgsym" | grep "/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug$"
 desktop-file-validate "$root/usr/share/applications/glowlattice.desktop"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >/dev/null ||
     appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
-"$check" "$root/usr/games/glowlattice"
+XDRIVE_ENV="$XDRIVE_ENV $root/usr/games/glowlattice" "$e2e" --gtest_filter='*/FindsItsOwnSprite'

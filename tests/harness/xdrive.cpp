@@ -43,7 +43,7 @@ long frames;                 // full pictures put on the screen so far
 std::vector<pid_t> started;  // programs not yet reaped
 std::string logs;            // folder of the programs' captured output
 int launches;                // programs started so far
-std::string program = GLOWLATTICE_PROGRAM; // what launch starts
+const std::string program = GLOWLATTICE_PROGRAM; // what launch starts
 int seenX, seenY; // where the program last saw the pointer, in display pixels
 pid_t inputPid = -1; // the compositor's input client, and the socket to it
 int inputFd = -1;
@@ -129,6 +129,21 @@ std::map<std::string, std::string> &desktop()
         fail(folder.empty() ? "no XDRIVE_SESSION and no DISPLAY"
                             : "no session in " + folder + " (has the fixture's set-up run?)");
     return session;
+}
+
+// A Wayland compositor's session rather than an X server.
+bool onCompositor()
+{
+    return desktop().count("SHOT") != 0;
+}
+
+// How many times longer than usual every wait for the program lasts, and
+// the gap between key taps: XDRIVE_PATIENCE, 1 unless set. A program under
+// an emulator draws its frames many times more slowly (tools/cross.sh).
+double patience()
+{
+    const char *factor = getenv("XDRIVE_PATIENCE");
+    return factor && atof(factor) > 0 ? atof(factor) : 1.0;
 }
 
 Display *xserver()
@@ -272,22 +287,6 @@ std::vector<std::string> selectedEnv()
     std::vector<std::string> vars, command;
     readSelection(vars, command);
     return vars;
-}
-
-bool onCompositor()
-{
-    return desktop().count("SHOT") != 0;
-}
-
-void useProgram(const std::string &path)
-{
-    program = path;
-}
-
-double patience()
-{
-    const char *factor = getenv("XDRIVE_PATIENCE");
-    return factor && atof(factor) > 0 ? atof(factor) : 1.0;
 }
 
 void pause(double seconds)

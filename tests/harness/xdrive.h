@@ -63,10 +63,6 @@ struct Program {
 // ("WINEPREFIX=... /usr/lib/wine/wine64 start /exec x.exe"). selectedEnv
 // gives the words.
 std::vector<std::string> selectedEnv();
-bool onCompositor(); // a Wayland compositor's session rather than an X server
-
-// Starts path instead of the built program from now on (an installed copy).
-void useProgram(const std::string &path);
 
 // Starts the program with dir as its working directory and extra "NAME=value"
 // settings, the pointer resting at the middle of the screen.
@@ -98,11 +94,6 @@ bool pointerShown();     // the current cursor has a visible pixel
 bool sendWindowClose();  // a window manager's close request to the program
 bool dropConnection();   // the X server closes the program's connection
 void pause(double seconds);
-
-// How many times longer than usual every wait for the program lasts, and
-// the gap between key taps: XDRIVE_PATIENCE, 1 unless set. A program under
-// an emulator draws its frames many times more slowly (tools/cross.sh).
-double patience();
 
 // A binary PPM, for looking at what a failing check saw; and one that a
 // shell command prints (no pixels if it prints none).

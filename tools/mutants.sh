@@ -6,13 +6,12 @@
 # the first failure; a mutant is killed when a test fails, and survives when
 # the whole suite passes. Rows marked equivalent (no input can tell them
 # apart, for the reason given) are listed but not run, unless
-# MUTANTS_ALL=1. Not part of tools/test.sh: a full run takes about 45 minutes
-# on 2 cores.
+# MUTANTS_ALL=1. Not part of tools/test.sh.
 #   bash tools/mutants.sh [ID_REGEX]     e.g. 'M0[1-5]|R'
 # The suite is the unit tests and the end-to-end tests on the system's SDL
-# runtime, then the desktop cases on the other runtime: where the pointer
-# starts differs between the two. The rest of the other runtime's run, Wine
-# and the package guard platforms, not code.
+# runtime, then the desktop rows on the other runtime: where the pointer
+# starts differs between the two. The rest of the other runtime's run, Wine,
+# arm64 and the package guard platforms, not code.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 only=${1:-.}
@@ -20,9 +19,6 @@ work=${MUTANTS_DIR:-/var/tmp/glowlattice-mutants}
 tree=$work/tree
 build=$work/build
 report=$work/report.txt
-# A stage that stops at its first failure skips the fixtures' clean-ups, and
-# its desktops would outlive the run: end them when it ends.
-trap 'for d in "$build"/tests/sessions/*/; do bash tests/harness/session.sh stop "$d"; done' EXIT
 bash tools/setup.sh test
 
 # The working tree as it stands, committed or not.
@@ -32,22 +28,22 @@ git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t 
 cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_TESTS=ON -DGLOWLATTICE_DISPLAY_TESTS=ON \
     -DGLOWLATTICE_WINE_TESTS=OFF >/dev/null
 
-# Prints the first failing test, or nothing when the whole suite passes. A
-# desktop that did not start (a fixture's set-up) is the machine's failure,
-# not the mutant's: that stage runs again, once. A suite that passed with a
-# test skipped (a check that could not judge, as on a machine too loaded to
-# time the key repeat) prints "skipped TEST".
+# Prints the first failing test (its row and case), or nothing when the
+# whole suite passes. Each row stops at its first failing case. A suite that
+# passed with a case skipped (a check that could not judge, as on a machine
+# too loaded to time the key repeat) prints "skipped ROW".
 suite() {
-    local stage log first try skipped=
-    for stage in "-L unit" "-L e2e -R /Picture" "-L e2e -E /Picture" "-L compat|original -R /Desktop"; do
-        for try in 1 2; do
-            # shellcheck disable=SC2086
-            log=$(ctest --test-dir "$build" $stage --stop-on-failure -j"$(nproc)" 2>&1) && break
-            first=$(grep -m1 -E '\*\*\*(Failed|Timeout|Exception)|Not Run|SEGFAULT' <<<"$log" |
+    local stage log row case skipped=
+    for stage in "-L unit" "-L e2e" "-L compat|original -R openbox|bare"; do
+        # shellcheck disable=SC2086
+        if ! log=$(PYTEST_ADDOPTS=-x ctest --test-dir "$build" $stage --output-on-failure -j"$(nproc)" 2>&1); then
+            row=$(grep -m1 -E '\*\*\*(Failed|Timeout|Exception)|Not Run|SEGFAULT' <<<"$log" |
                 sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/\1/')
-            [[ $first == *.start && $try == 1 ]] || { echo "$first"; return; }
-        done
-        skipped=${skipped:-$(grep -m1 -E '\*\*\*Skipped' <<<"$log" | sed -E 's/.*Test +#[0-9]+: ([^ ]+).*/skipped \1/')}
+            case=$(grep -m1 -oE '^(FAILED|ERROR) [^ ]*' <<<"$log" | sed -E 's/.*\[(.*)\]/\1/')
+            echo "${row:-a test}${case:+/$case}"
+            return
+        fi
+        skipped=${skipped:-$(grep -m1 -E '^SKIPPED' <<<"$log" | sed 's/^/skipped: /')}
     done
     echo "$skipped"
 }

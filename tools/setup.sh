@@ -3,7 +3,7 @@
 # Installs the Debian packages a task needs, and nothing when they are all
 # there already.
 #   tools/setup.sh run    build and run the demo
-#   tools/setup.sh test   also the test suite (Xvfb, libxdo, GoogleTest, clang
+#   tools/setup.sh test   also the test suite (Xvfb, pytest, GoogleTest, clang
 #                         with the sanitizer and fuzzer runtimes)
 #   tools/setup.sh shots  also what the screenshot script uses
 #   tools/setup.sh bench  the benchmarks (Google Benchmark, valgrind, Xvfb)
@@ -13,16 +13,11 @@ set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 # The tests' second SDL 1.2 runtime needs SDL2 (the compatibility library, on
-# Debian 12) or libcaca (the original 1.2.15, on Debian 13).
-# The desktops: headless sway and mutter, their screenshots and input; and
-# the window decorations a GNOME desktop gives SDL's Wayland clients (without
-# a libdecor plugin, libdecor says so on the program's standard error).
-# The arm64 build, by Debian's cross compiler, run under qemu-user.
-test=(xvfb x11-utils openbox libx11-dev libxfixes-dev libxdamage-dev libxdo-dev libgtest-dev
+# Debian 12) or libcaca (the original 1.2.15, on Debian 13). The end-to-end
+# tests are pytest with python-xlib and numpy on Xvfb. The arm64 build, by
+# Debian's cross compiler, run under qemu-user.
+test=(xvfb x11-utils openbox libgtest-dev python3-pytest python3-xlib python3-numpy
     clang libclang-rt-dev libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
-    sway xwayland grim libwayland-dev libxkbcommon-dev pkg-config
-    mutter dbus-daemon pipewire wireplumber gstreamer1.0-pipewire gstreamer1.0-tools
-    gstreamer1.0-plugins-base python3-gi gir1.2-glib-2.0 libdecor-0-plugin-1-cairo
     g++-aarch64-linux-gnu qemu-user)
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)

@@ -4,9 +4,8 @@
 # error, no warning), checks its metadata and exact contents, that the
 # program is stripped with its symbols in the -dbgsym package, then unpacks
 # it into a scratch folder and starts the demo there through its launcher.
-#   package_test.sh E2E_TESTS
+#   package_test.sh PYTEST...    (the end-to-end suite's command)
 set -euo pipefail
-e2e=$1
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d /tmp/glowlattice-deb-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
@@ -53,4 +52,18 @@ dpkg-deb -c "$dbgsym" | grep "/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug$"
 desktop-file-validate "$root/usr/share/applications/glowlattice.desktop"
 appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml >/dev/null ||
     appstreamcli validate --no-net "$root"/usr/share/metainfo/*.metainfo.xml
-XDRIVE_ENV="$XDRIVE_ENV $root/usr/games/glowlattice" "$e2e" --gtest_filter='*/FindsItsOwnSprite'
+
+# The launcher keeps the original SDL 1.2 from changing the mode on a
+# Wayland desktop, and leaves a user's own choice, and anything elsewhere.
+stub=$scratch/stub
+mkdir -p "$stub/games" "$stub/lib/games/glowlattice" "$stub/share/games/glowlattice"
+cp "$root/usr/games/glowlattice" "$stub/games/"
+printf '#!/bin/sh\nenv | grep ^SDL_ | sort\n' >"$stub/lib/games/glowlattice/glowlattice"
+chmod +x "$stub/lib/games/glowlattice/glowlattice"
+[ "$(env -i PATH="$PATH" SDL_MOUSE_RELATIVE=1 "$stub/games/glowlattice")" = SDL_MOUSE_RELATIVE=1 ] ||
+    fail "the launcher changes SDL's settings off Wayland"
+[ "$(env -i PATH="$PATH" WAYLAND_DISPLAY=wayland-0 SDL_MOUSE_RELATIVE=1 "$stub/games/glowlattice" | tr '\n' ' ')" = \
+    "SDL_MOUSE_RELATIVE=1 SDL_VIDEO_X11_VIDMODE=0 SDL_VIDEO_X11_XRANDR=0 " ] ||
+    fail "the launcher's settings on Wayland"
+
+E2E_COMMAND=$root/usr/games/glowlattice E2E_SCREEN=1920x1080 E2E_WM=openbox "$@" -k FindsItsOwnSprite

@@ -8,7 +8,7 @@
 #     (debian/rules passes it to CMake);
 #  2. in a second fresh root, so that only the package's own dependencies
 #     are there for it: the package installed with apt, and the end-to-end
-#     harness, built natively, running the installed program under the
+#     harness, natively, running the installed program under the
 #     emulator on Xvfb: the pictures against the references, Escape, a
 #     missing sprite, and a start in the installed data folder.
 # The root is made with mmdebstrap once per release and kept as a tarball;

@@ -68,8 +68,8 @@ if [ ! -f "$tarball" ]; then
     mv "$tarball.part" "$tarball"
 fi
 tar -C "$root" -xf "$tarball"
-# A system's root is open to all its users (the tests run a compositor as
-# nobody); mktemp, and a tarball made from such a root, make it private.
+# A system's root is open to all its users (the package check runs as an
+# ordinary user); mktemp, and a tarball made from such a root, make it private.
 chmod 755 "$root"
 mount -t proc proc "$root/proc"
 for m in sys dev; do

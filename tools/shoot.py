@@ -44,7 +44,7 @@ try:
     pointer(560, 380)
     time.sleep(2)
     pointer(400, 300)
-    save(desktop.settled(), out)
+    save(desktop.settled()[1], out)
     desktop.tap("Escape")
     sys.exit("shoot: the demo did not end cleanly on Escape" if demo.wait(20) != 0 else 0)
 finally:

@@ -2,11 +2,11 @@
 # SPDX-License-Identifier: MIT
 # Installs what is missing, builds with warnings as errors, and runs every
 # test side by side in one ctest run: the arithmetic, the program itself on
-# Xvfb, X11 and Wayland desktops on both SDL 1.2 runtimes, the Windows build
-# under Wine, the arm64 build under qemu-user (GLOWLATTICE_ARM64_TESTS=OFF
-# leaves it out), the Debian package, and the arithmetic and the program
-# again built with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer, with a minute of fuzzing.
+# Xvfb with and without a window manager on both SDL 1.2 runtimes, the
+# Windows build under Wine, the arm64 unit tests under qemu-user
+# (GLOWLATTICE_ARM64_TESTS=OFF leaves them out), the Debian package, and the
+# arithmetic and the program again built with clang under AddressSanitizer
+# and UndefinedBehaviorSanitizer, with a minute of fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh test

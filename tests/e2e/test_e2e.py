@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: MIT
-"""The program as a person meets it: started in a folder, shown on a real
-desktop, steered with the pointer and the keys, ended with Escape or a close.
-One table of cases; CTest runs rows of it on each runtime and desktop
-(tests/CMakeLists.txt), each row set by the environment:
+"""The program as a person meets it, one table of cases; CTest runs rows of
+it (tests/CMakeLists.txt), each set by the environment:
   E2E_COMMAND   how the program is started (words)
   E2E_SCREEN    the X server's size (800x600)   E2E_WM   its window manager
   E2E_LIBS      the SDL 1.2 runtime's folder selected through LD_LIBRARY_PATH
@@ -10,6 +8,7 @@ One table of cases; CTest runs rows of it on each runtime and desktop
   E2E_SETUP, E2E_TEARDOWN   commands run on the desktop before and after"""
 import gzip
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -22,10 +21,10 @@ import pytest
 import xdrive
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TESTS = os.path.dirname(HERE)
 ENV = os.environ.get
 SPRITE = "e2e/sprite24.bmp"
 ANY = "nonzero"  # an expected status: anything but 0
+PPM = b"P6\n800 600\n255\n"  # a reference picture's header
 AS_BEFORE = "=rest settle Down*50 box-50 =farther settle Up*45 changed settle Up*46 =nearer Escape"
 
 # Each case: a sprite under tests/ ("" none, "/" a folder by its name),
@@ -42,30 +41,22 @@ AS_BEFORE = "=rest settle Down*50 box-50 =farther settle Up*45 changed settle Up
 #   right, down     having turned, it shows the turn's direction
 #   narrower, wider the lit part's width against the settled picture
 #   repeats    a held key repeats after the delay, then every interval
-#   hidden, runtime, centred   the pointer is hidden; the selected SDL
-#              runtime is mapped; the picture is whole, 4:3 and centred
-#   close, TERM, drop   a window manager's close request, SIGTERM, the X
-#              server dropping the program's connection
+#   hidden, runtime, centred   the pointer hidden; the runtime mapped; the
+#              picture whole, 4:3 and centred
+#   close, TERM, drop   a close request, SIGTERM, the connection dropped
 CASES = [
-    # Start-up: each failing step's message, and a sprite that is missing,
-    # unreadable or refused, ending with 1 and nothing printed. The loader's
-    # unit tests decide what each kind of file gives; these show the path.
+    # Start-up failures; a sprite missing, unreadable or refused: 1, silently.
     ("UnknownVideoDriver", SPRITE, ["SDL_VIDEODRIVER=nosuchdriver"], "", 1, "Video initialization failed: "),
     ("NoOpenGLDriver", SPRITE, ["SDL_VIDEODRIVER=dummy"], "", 1, "Video mode set failed: "),
     ("MissingSprite", "", [], "", 1, ""),
     ("SpriteNotABmp", "unit/corpus/RandomBytes.bmp", [], "", 1, ""),
     ("SpriteIsAFolder", "/", [], "", 1, ""),
     ("SpriteClaimsTooManyRows", "unit/corpus/EnormousHeight.bmp", [], "", 1, ""),
-    # At rest, then farther and nearer, against the reference pictures and
-    # the projection; a palettised sprite shows as its 24-bit twin. Far
-    # enough that the farthest layers lie beyond 50 units, then near enough
-    # that one layer is 0.4 units from the eye, inside 1 but not 0.1. Up in
-    # two bursts: SDL 1.2 holds 128 events.
+    # At rest, farther (beyond 50 units) and nearer (a layer 0.4 from the eye);
+    # a palettised sprite as its 24-bit twin. Up in bursts: SDL holds 128 events.
     ("Picture24", SPRITE, [], AS_BEFORE, 0, ""),
     ("Picture8", "e2e/sprite8.bmp", [], AS_BEFORE, 0, ""),
-    # Input. Rates are half the offset from the centre, truncated toward
-    # zero, a tenth of that per frame in whole steps: 19 pixels left of the
-    # centre turn nothing, 20 do.
+    # Input: a tenth of half the offset per frame: 19 pixels turn nothing, 20 do.
     ("PointerAtCentre", SPRITE, [], "@400,300 still Escape", 0, ""),
     ("PointerAtDeadZoneEdge", SPRITE, [], "@381,300 still Escape", 0, ""),
     ("PointerLeftOfDeadZone", SPRITE, [], "@380,300 turns Escape", 0, ""),
@@ -82,16 +73,12 @@ CASES = [
     ("WindowCloseEndsWithZero", SPRITE, [], "close", 0, ""),
     ("TerminationSignalIsACloseRequest", SPRITE, [], "TERM", 0, ""),
     ("LosingTheDisplayEndsWithNonZero", SPRITE, [], "drop", ANY, None),
-    # Desktops larger than the display mode (1920 x 1080): the picture in its
-    # 4:3 shape in the middle, at rest while the pointer rests at the centre;
-    # right of it, it turns the right way, back at the centre it stops, and
-    # Down and Up act.
+    # Desktops larger than the mode: the picture 4:3 in the middle, steered.
     ("DesktopCentred", SPRITE, [], "centred still close", 0, ""),
     ("DesktopSteers", SPRITE, [],
      "still settle Down*50 narrower settle @440,300 right @400,300 still settle Up*10 wider Escape", 0, ""),
     # Started as a user starts it (the package's launcher, the Windows
-    # program in its own folder), with no sprite where the test starts it:
-    # it finds its own and shows it, at rest ("own": the shipped sprite).
+    # program in its own folder): it finds its own sprite ("own").
     ("FindsItsOwnSprite", "", [], "centred still close", 0, ""),
     ("ShowsItsOwnSprite", "", [], "=own Escape", 0, ""),
 ]
@@ -100,26 +87,22 @@ CASES = [
 @pytest.fixture(scope="session")
 def desktop():
     d = xdrive.Desktop(ENV("E2E_SCREEN") or "800x600", ENV("E2E_WM"))
-    on_it = dict(os.environ, DISPLAY=d.name)
+    def on_it(name):
+        return ENV(name) and subprocess.run(shlex.split(ENV(name)), env=dict(os.environ, DISPLAY=d.name), check=True)
     try:
-        if ENV("E2E_SETUP"):
-            subprocess.run(shlex.split(ENV("E2E_SETUP")), env=on_it, check=True)
+        on_it("E2E_SETUP")
         yield d
+        on_it("E2E_TEARDOWN")
     finally:
-        if ENV("E2E_TEARDOWN"):
-            subprocess.run(shlex.split(ENV("E2E_TEARDOWN")), env=on_it)
         d.stop()
 
 
 def projected_lattice(zoom):
-    """Where the unturned lattice's squares must land for a viewing distance,
-    worked out here from the projection rather than asked of the program: a
-    70 degree vertical field of view over an 800 x 600 viewport. (left, top,
-    right, bottom), the pixels whose centres the squares cover."""
+    """The pixels (left, top, right, bottom) the unturned lattice covers at a
+    viewing distance, from the projection: 70 degrees vertically, 800 x 600."""
     f, aspect = 1 / np.tan(np.radians(35)), 800 / 600
     at = 10 * (np.arange(30) - 15) / 7
-    depth = -(zoom + at)
-    depth = depth[depth >= 0.1]  # the rest lie beyond the near plane
+    depth = -(zoom + at)[zoom + at <= -0.1]  # the rest lie beyond the near plane
     corners = np.add.outer(at, [-0.3, 0.3]).ravel()
     x = 400 * (1 + f / aspect * np.divide.outer(corners, depth))
     y = 300 * (1 - f * np.divide.outer(corners, depth))
@@ -128,8 +111,7 @@ def projected_lattice(zoom):
 
 
 def zoom_after(steps):
-    """The viewing distance after steps presses of Up (or -steps of Down), in
-    single precision as the program keeps it."""
+    """After steps presses of Up (-steps of Down), in single precision."""
     zoom = np.float32(-25)
     for _ in range(abs(steps)):
         zoom = np.float32(zoom + np.float32(0.6 if steps > 0 else -0.6))
@@ -150,31 +132,15 @@ def width(pixels):
 
 
 def looks_like(d, name):
-    """Pixels off by more than 8 in some channel: the runtimes, Mesa's
-    releases and Wine differ by 2 at most; a square drawn or left out is more."""
+    """No pixel off by more than 8: runtimes, Mesa and Wine differ by 2 at most."""
     with gzip.open("%s/reference/%s.ppm.gz" % (HERE, name)) as f:
-        assert f.readline() == b"P6\n" and f.readline() == b"800 600\n" and f.readline() == b"255\n"
-        want = np.frombuffer(f.read(), np.uint8).reshape(600, 800, 3).astype(np.int16)
+        want = np.frombuffer(f.read()[len(PPM):], np.uint8).reshape(600, 800, 3).astype(np.int16)
     got = []
-    if not d.eventually(lambda: not got.append(d.picture()) and
-                        (np.abs(got[-1] - want) > 8).any(axis=2).sum() == 0):
-        off = (np.abs(got[-1] - want) > 8).any(axis=2).sum()
-        path = os.path.abspath(name + "-got.ppm")
-        with open(path, "wb") as f:
-            f.write(b"P6\n800 600\n255\n" + got[-1].astype(np.uint8).tobytes())
-        pytest.fail("unlike reference %s (%d pixels off); the screen is in %s" % (name, off, path))
-
-
-def turns(d, turning):
-    """The picture comes to change over ten frames, or to hold over them: the
-    slowest turn, a step of 4096 a frame, shows only over several."""
-    pictures = [d.grab()]
-
-    def check():
-        d.wait_frames(10)
-        pictures.append(d.grab())
-        return np.array_equal(pictures[-2], pictures[-1]) != turning
-    return d.eventually(check)
+    if not d.eventually(lambda: not got.append(d.picture()) and (abs(got[-1] - want) <= 8).all()):
+        with open(name + "-got.ppm", "wb") as f:
+            f.write(PPM + got[-1].astype(np.uint8).tobytes())
+        pytest.fail("unlike reference %s (%d pixels off); the screen is in %s-got.ppm" %
+                    (name, (abs(got[-1] - want) > 8).any(axis=2).sum(), os.path.abspath(name)))
 
 
 def lit_row(pixels, y):
@@ -184,11 +150,8 @@ def lit_row(pixels, y):
 
 
 def expect_turn_shown(d, before, right):
-    """Right of the centre the lattice turns about z and y alike,
-    counter-clockwise on the screen while its right side swings away: seen
-    whole, its top right corner rises above the rest of the top edge. Below
-    the centre it turns about x, its top coming nearer and its bottom going
-    away: in perspective both its top and bottom edges go down the screen."""
+    """Right of the centre its top right corner rises (counter-clockwise about
+    z); below, its top comes nearer: both its edges go down the screen."""
     left, top, right_edge, bottom = xdrive.lit_box(before)
     was = (left + right_edge) / 2 if right else (top + bottom) / 2
     shift = [0]
@@ -203,21 +166,17 @@ def expect_turn_shown(d, before, right):
                           else "the lattice went up: its bottom came nearer")
 
 
-# How long the program's next look at its events may follow the frame it
-# has just shown (it does nothing else between the two), in milliseconds.
+# How long (ms) the program's next look at its events may follow its frame.
 LOOKS_WITHIN = 15
 
 
 def expect_repeats(d):
-    """A held key, judged by the frames the program draws meanwhile, as the
-    server timed them: the program looks at its events once a frame, right
-    after showing the last. SDL repeats a key held past the delay (100 ms)
-    at the first look an interval (30 ms) after the first look past the
-    delay, then at the first look an interval after each repeat. Every frame
-    is read back as the server shows it, its width telling how many presses
-    of Down it shows. Where frames come too slowly to tell the delay from
-    250 ms, the case ends skipped, not passed."""
-    base = steps_beyond_fifty(width(d.settled()))
+    """A held key, judged by every frame drawn meanwhile (its server time, and
+    its width for the presses of Down it shows). The program looks at its
+    events after each frame; SDL repeats at the first look an interval (30 ms)
+    after the first past the delay (100 ms), then an interval after each
+    repeat. Frames too slow to tell the delay from 250 ms skip the case."""
+    base = steps_beyond_fifty(width(d.settled()[1]))
     shown_before = d.frames()
     steps = {shown_before: 0}
     d.key("Down", True)
@@ -239,8 +198,6 @@ def expect_repeats(d):
     assert len(firsts) >= 2, "no repeat in %d ms: %s" % (at[last - 1] - at[firsts[0] - 2], steps)
 
     def first_look(after, ms):
-        """The latest the first look more than ms after the look that frame
-        after acts on can come."""
         since = at[after - 2]
         return next((n for n in range(after + 1, last + 1) if at[n - 2] - since > ms + LOOKS_WITHIN), None)
     pressed = at[firsts[0] - 2]
@@ -254,26 +211,17 @@ def expect_repeats(d):
         assert after <= (first_look(before, 31) or last), "repeats too far apart: %s" % steps
 
 
-def mapped(pid, name):
-    with open("/proc/%d/maps" % pid) as f:
-        return next((line[line.index("/"):].strip() for line in f if name in line), "")
-
-
 def expect_selected_runtime(run):
-    """A run proves nothing about a runtime unless the program maps it: the
-    selected folder's library, and SDL2 exactly when it is the
-    compatibility library, which works through it."""
-    sdl12, sdl2 = mapped(run.pid, "/libSDL-1.2.so"), mapped(run.pid, "/libSDL2-2.0.so")
-    assert sdl12, "no SDL 1.2 library mapped"
-    if ENV("E2E_LIBS"):
-        assert os.path.realpath(sdl12).startswith(os.path.realpath(ENV("E2E_LIBS")) + "/"), sdl12
-    assert bool(sdl2) == (ENV("E2E_RUNTIME") == "compat"), "%s with SDL2 at '%s'" % (sdl12, sdl2)
+    """The selected folder's SDL 1.2 is mapped, with SDL2 exactly when it is
+    the compatibility library."""
+    maps = open("/proc/%d/maps" % run.process.pid).read()
+    sdl12 = re.search(r"/\S*/libSDL-1\.2\.so\S*", maps)
+    assert sdl12 and os.path.realpath(sdl12[0]).startswith(os.path.realpath(ENV("E2E_LIBS") or "/")), maps
+    assert ("/libSDL2-2.0.so" in maps) == (ENV("E2E_RUNTIME") == "compat"), maps
 
 
 def expect_centred(d):
-    """The lit part is the picture's own rectangle, the lattice filling the
-    display: in the middle, 4:3, at the mode's size or scaled to the
-    screen's height."""
+    """The lit lattice in the middle, 4:3, at the mode's size or the screen's height."""
     box = []
 
     def centred():
@@ -297,13 +245,13 @@ def run_step(d, step, run, still):
                             max(abs(a - b) for a, b in zip(got[-1], want)) <= 2), \
             "lit %s, want %s" % (got[-1], want)
     elif step == "settle":
-        still["picture"] = d.settled()
+        still["picture"] = d.settled()[1]
     elif step == "changed":
         assert d.eventually(lambda: not np.array_equal(d.grab(), still["picture"]))
     elif step == "same":
-        assert np.array_equal(d.settled(), still["picture"])
+        assert np.array_equal(d.settled()[1], still["picture"])
     elif step in ("still", "turns"):
-        assert turns(d, step == "turns"), step
+        assert d.settled(step == "turns")[0], step
     elif step in ("right", "down"):
         expect_turn_shown(d, still["picture"], step == "right")
     elif step in ("narrower", "wider"):
@@ -319,12 +267,10 @@ def run_step(d, step, run, still):
         expect_selected_runtime(run)
     elif step == "centred":
         expect_centred(d)
-    elif step == "close":
-        assert d.close(), "no window takes WM_DELETE_WINDOW"
+    elif step in ("close", "drop"):
+        assert d.end(step == "close"), "no window takes WM_DELETE_WINDOW"
     elif step == "TERM":
         run.process.send_signal(signal.SIGTERM)
-    elif step == "drop":
-        assert d.drop(), "no window of the program's"
     elif step.startswith(("press:", "release:")):
         d.key(step.split(":")[1], step.startswith("p"))
     elif step.startswith("button"):
@@ -341,13 +287,10 @@ def test_case(desktop, tmp_path, name, sprite, settings, script, status, stderr)
     if sprite == "/":
         os.mkdir(folder + "/data/sprite01.bmp")
     elif sprite:
-        shutil.copy(TESTS + "/" + sprite, folder + "/data/sprite01.bmp")
+        shutil.copy(os.path.dirname(HERE) + "/" + sprite, folder + "/data/sprite01.bmp")
     command = shlex.split(ENV("E2E_COMMAND"))
     settings = settings + (["LD_LIBRARY_PATH=" + ENV("E2E_LIBS")] if ENV("E2E_LIBS") else [])
-    if script:
-        run = xdrive.launch_showing(desktop, command, folder, settings)
-    else:
-        run = xdrive.Program(desktop, command, folder, settings)
+    run = (xdrive.launch_showing if script else xdrive.Program)(desktop, command, folder, settings)
     still = {"x": 400, "y": 300}
     try:
         for step in script.split():
@@ -360,10 +303,6 @@ def test_case(desktop, tmp_path, name, sprite, settings, script, status, stderr)
     assert end != 0 if status == ANY else end == status, "status %s" % end
     if stderr is None:
         return  # what Xlib prints of a lost connection
-    err = run.output("err")
-    if stderr:
-        assert err.startswith(stderr) and len(err) > len(stderr) + 1, "SDL's reason is missing: " + err
-        assert err.index("\n") == len(err) - 1, "one line: " + err
-    else:
-        assert err == ""
+    err = run.output("err")  # one line, with SDL's reason
+    assert (err.startswith(stderr) and err.find("\n") == len(err) - 1 > len(stderr)) if stderr else err == "", err
     assert run.output("out") == ""

@@ -1,10 +1,7 @@
 # SPDX-License-Identifier: MIT
-"""Drives the real program as a person would: on an X server of its own
-(Xvfb, with openbox or without a window manager), input through XTest, the
-screen read back, frames counted as the server shows them (Damage), exit
-status and standard error collected."""
+"""Drives the program as a person would, on an Xvfb of its own: XTest input,
+the screen read back, frames counted as the server shows them (Damage)."""
 import os
-import select
 import subprocess
 import time
 
@@ -13,8 +10,7 @@ from Xlib import X, XK, display
 from Xlib.ext import damage, xtest
 from Xlib.protocol import event
 
-# How many times longer every wait lasts: a program under an emulator draws
-# its frames many times more slowly.
+# How many times longer every wait lasts (a program under an emulator is slow).
 PATIENCE = float(os.environ.get("E2E_PATIENCE") or 1)
 
 
@@ -22,8 +18,7 @@ class Desktop:
     def __init__(self, size, wm):
         self.servers = []
         read, write = os.pipe()
-        # -displayfd: the server takes the first free display itself, so that
-        # rows running side by side never race for a number.
+        # The first free display, so that rows side by side never race for one.
         self.start("Xvfb", "-displayfd", str(write), "-screen", "0", size + "x24",
                    "-nolisten", "tcp", "-noreset", "+extension", "GLX", fds=[write])
         os.close(write)
@@ -37,8 +32,7 @@ class Desktop:
         self.root.damage_create(damage.DamageReportRawRectangles)
         self.shown = []  # the server time of each picture the program has put on the screen
         if wm:
-            # As a user has it: the window manager has taken the screen
-            # before any program maps a window.
+            # As a user has it: the manager has the screen before any program.
             self.start(wm, "--sm-disable")
             check = self.x.intern_atom("_NET_SUPPORTING_WM_CHECK")
             assert self.eventually(lambda: self.root.get_full_property(check, X.AnyPropertyType), 20)
@@ -54,10 +48,8 @@ class Desktop:
             p.wait()
 
     def frames(self, before=None):
-        """Pictures shown so far: each reaches the server as one drawing of
-        the whole window (Mesa's software renderer puts each finished frame
-        there), at least a quarter of the display mode's size. With before,
-        a request's sequence number, only those shown before it was served."""
+        """Frames shown (each one drawing of a quarter of the mode or more), or
+        before the request with that sequence number was served."""
         if before is None:
             self.x.sync()
         for _ in range(self.x.pending_events()):
@@ -76,10 +68,7 @@ class Desktop:
             time.sleep(0.005)
 
     def eventually(self, check, seconds=20):
-        """Until check() holds, or gives up: after seconds, and not before the
-        program has shown ten a second's worth of frames too, so that a
-        machine drawing slowly under load gets as many tries; always after
-        ten times that long."""
+        """Until check() holds; gives up after seconds and ten frames a second, or 10 x that."""
         start, wait = time.monotonic(), seconds * PATIENCE
         frames = self.frames() + 10 * seconds
         while True:
@@ -91,40 +80,34 @@ class Desktop:
             time.sleep(0.2)
 
     def grab(self, x=0, y=0, w=None, h=None, numbered=False):
-        """The screen's pixels, rows of RGB; numbered, also how many frames
-        the program had shown when the server read them."""
+        """Rows of RGB; numbered, also how many frames were shown before."""
         w, h = w or self.width, h or self.height
         reply = self.root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
         pixels = np.frombuffer(reply.data, np.uint8).reshape(h, w, 4)[:, :, 2::-1].astype(np.int16)
         return (pixels, self.frames(reply.sequence_number)) if numbered else pixels
 
-    def settled(self):
-        """A picture that stays the same over ten frames."""
+    def settled(self, turning=False):
+        """Whether the picture holds over ten frames (turning: changes), and it."""
         pictures = [self.grab()]
 
-        def same():
+        def check():
             self.wait_frames(10)
             pictures.append(self.grab())
-            return np.array_equal(pictures[-2], pictures[-1])
-        self.eventually(same)
-        return pictures[-1]
+            return np.array_equal(pictures[-2], pictures[-1]) != turning
+        return self.eventually(check), pictures[-1]
 
     def move(self, dx, dy):
         xtest.fake_input(self.x, X.MotionNotify, detail=True, x=dx, y=dy)
         self.x.sync()
 
     def key(self, name, down):
-        sym = XK.string_to_keysym(name)
-        assert sym, "no key " + name
-        xtest.fake_input(self.x, X.KeyPress if down else X.KeyRelease,
-                         self.x.keysym_to_keycode(sym))
+        code = self.x.keysym_to_keycode(XK.string_to_keysym(name))
+        xtest.fake_input(self.x, X.KeyPress if down else X.KeyRelease, code)
         self.x.sync()
 
     def tap(self, name, times=1):
-        # SDL takes a release and a press that share a timestamp for the X
-        # server's own auto-repeat and drops them, so the taps are spaced
-        # out; and a slow program takes each frame's events at once, into a
-        # queue of SDL 1.2's 128 events at most.
+        # Spaced out: SDL drops a release and a press that share a timestamp
+        # (X's own repeat), and its queue holds 128 events at most.
         for _ in range(times):
             self.key(name, True)
             time.sleep(0.01)
@@ -137,14 +120,11 @@ class Desktop:
         self.x.sync()
 
     def pointer_shown(self):
-        """SDL hides the pointer by giving its window an empty cursor, which
-        the screen's pixels never show; X says which cursor is current."""
+        """SDL hides it with an empty cursor, which the screen never shows."""
         return any(p >> 24 for p in self.x.xfixes_get_cursor_image(self.root).cursor_image)
 
     def window(self, w=None):
-        """The topmost window that takes WM_DELETE_WINDOW: a top-level one,
-        or under a window manager the program's inside its frame; under Wine,
-        the program's own above hidden ones of Wine's."""
+        """The topmost window taking WM_DELETE_WINDOW: the program's."""
         delete = self.x.intern_atom("WM_DELETE_WINDOW")
         for child in reversed((w or self.root).query_tree().children):
             if delete in (child.get_wm_protocols() or ()):
@@ -155,36 +135,28 @@ class Desktop:
         return None
 
     def picture(self):
-        """The program's 800 x 600 viewport: the bottom left of its window,
-        wherever that lies and however large (under Wine, the screen)."""
+        """Its 800 x 600 viewport: the bottom left of its window, however large."""
         w = self.window()
         if not w:
             return self.grab()
         g, at = w.get_geometry(), w.translate_coords(self.root, 0, 0)
         return self.grab(-at.x, -at.y + g.height - 600, 800, 600)
 
-    def close(self):
-        """What a window manager sends when a person closes the window."""
+    def end(self, close):
+        """Closes the window as a window manager does, or ends its connection."""
         w = self.window()
-        if w:
+        if w and close:
             protocols, delete = (self.x.intern_atom(n) for n in ("WM_PROTOCOLS", "WM_DELETE_WINDOW"))
             w.send_event(event.ClientMessage(window=w, client_type=protocols,
                                              data=(32, [delete, X.CurrentTime, 0, 0, 0])))
-            self.x.sync()
-        return w is not None
-
-    def drop(self):
-        """As when the server goes away under it: its connection ends."""
-        w = self.window()
-        if w:
+        elif w:
             w.kill_client()
-            self.x.sync()
+        self.x.sync()
         return w is not None
 
 
 def lit_box(pixels, threshold=24):
-    """(left, top, right, bottom), inclusive, of the pixels over threshold in
-    some channel; (0, 0, -1, -1) when none are."""
+    """(left, top, right, bottom) of the pixels over threshold; (0, 0, -1, -1)."""
     lit = (pixels > threshold).any(axis=2)
     rows, cols = np.flatnonzero(lit.any(axis=1)), np.flatnonzero(lit.any(axis=0))
     return (cols[0], rows[0], cols[-1], rows[-1]) if rows.size else (0, 0, -1, -1)
@@ -196,10 +168,7 @@ def showing(pixels):
 
 
 class Program:
-    """The program started in folder, on desktop: the caller's environment,
-    less anything that would steer SDL, plus the desktop's display, Mesa's
-    software renderer, a private runtime folder as a desktop session has,
-    and settings; started through command."""
+    """Started in folder, without SDL's settings but for settings, on Mesa."""
 
     def __init__(self, desktop, command, folder, settings, attempt=0):
         self.logs = "%s.log%d" % (folder, attempt)
@@ -208,14 +177,12 @@ class Program:
                if not k.startswith(("SDL_", "E2E_")) and k != "WAYLAND_DISPLAY"}
         env.update(DISPLAY=desktop.name, LIBGL_ALWAYS_SOFTWARE="1", XDG_RUNTIME_DIR=self.logs)
         env.update(s.split("=", 1) for s in settings)
-        # The pointer rests at the middle of the screen, where the program's
-        # display is centred, when it starts.
+        # The pointer rests in the middle, where the display is centred.
         desktop.root.warp_pointer(desktop.width // 2, desktop.height // 2)
         desktop.x.sync()
         with open(self.logs + "/out", "w") as out, open(self.logs + "/err", "w") as err:
             self.process = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
                                             stdout=out, stderr=err)
-        self.pid = self.process.pid
 
     def wait(self, seconds=30):
         """The exit status, negative for a signal; None if it had to be killed."""
@@ -223,18 +190,14 @@ class Program:
             return self.process.wait(seconds * PATIENCE)
         except subprocess.TimeoutExpired:
             self.process.kill()
-            self.process.wait()
-            return None
+            return self.process.wait() and None
 
     def output(self, stream):
-        with open(self.logs + "/" + stream) as f:
-            return f.read()
+        return open(self.logs + "/" + stream).read()
 
 
 def launch_showing(desktop, command, folder, settings):
-    """Starts the program and waits for its first picture. Starts it again
-    only when the X server turned the connection away: the machine's
-    failure under load, not the program's."""
+    """The program, once it shows; again only if the X server turned it away."""
     for attempt in range(3):
         run = Program(desktop, command, folder, settings, attempt)
         until = time.monotonic() + 60 * PATIENCE

@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Unpacks what building and running the program for another Debian
-# architecture takes into DEST, without installing anything: that
-# architecture's C library, SDL 1.2, OpenGL, GLU, Mesa's software renderer
-# and GoogleTest, with all they depend on, from this release's archive. apt
-# works in a folder of its own, for that architecture alone and with nothing
-# counted as installed, so the system's sources, lists and packages stay as
-# they are. cmake/debian-sysroot.cmake builds against DEST; qemu-user runs
-# what it builds with DEST as its root for libraries.
+# Unpacks what building and running for another Debian architecture takes
+# into DEST, with apt in a folder of its own: the system's apt is untouched.
 #   tests/emulated/sysroot.sh ARCH DEST
 set -euo pipefail
 arch=${1:-} dest=${2:-}
@@ -33,8 +27,7 @@ mkdir root
 for deb in apt/cache/archives/*.deb; do
     dpkg-deb -x "$deb" root
 done
-# As a merged-/usr system has them: the C library's linker script and the
-# programs' interpreter name /lib, whichever folder the packages use.
+# Merged /usr, as the C library's linker script and interpreter name expect.
 for d in bin lib sbin; do
     [ -e root/$d ] || ln -s usr/$d root/$d
 done

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Any bytes at all through the sprite loader, from memory: it must give
-// nothing or a surface in the one layout the texture upload reads, within the
-// size limit, without reading or writing outside what it allocated.
-//
+// Any bytes through the sprite loader: nothing, or a surface in the upload's
+// one layout within the size limit, and no access outside its allocations.
 //   sprite_fuzz [libFuzzer options] CORPUS_DIR [SEED_DIR...]
 #include "render/render.h"
 

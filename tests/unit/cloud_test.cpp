@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Unit tests for the point-cloud arithmetic: lattice, angle tables, matrix
-// routines and the per-frame rotation. Expected values come from plain double
-// math here, never from the routines under test.
+// The point-cloud arithmetic; expected values come from plain double math
+// here, never from the routines under test.
 #include "cloud/cloud.h"
 #include "shell/shell.h"
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Every rotation kernel against the straightforward evaluation, bit for bit,
-// over the whole lattice and many matrices: the picture must not depend on
-// which CPU draws it.
+// Every rotation kernel against the straightforward evaluation, bit for bit:
+// the picture must not depend on which CPU draws it.
 #include "cloud/cloud.h"
 #include "cloud/kernels.h"
 
@@ -22,8 +21,7 @@ struct Rotated {
     std::vector<float> x, y, z;
 };
 
-// One point at a time, each sum in double, left to right; -ffp-contract=off
-// keeps the compiler from fusing anything here.
+// One point at a time, each sum in double, left to right (nothing fused).
 Rotated straightforward(const float *m, int start, int number)
 {
     Rotated r{std::vector<float>(cxd, cxd + POINTS), std::vector<float>(cyd, cyd + POINTS),
@@ -118,8 +116,7 @@ TEST_P(Kernels, MatchTheStraightforwardEvaluationBitForBit)
     }
 }
 
-// Ranges that start and end off a multiple of four exercise the single
-// points around the groups of four, and nothing outside the range changes.
+// Ranges off a multiple of four: the single points, and nothing outside.
 TEST_P(Kernels, WriteExactlyTheirRange)
 {
     xangle = 700, yangle = 1900, zangle = 3100;
@@ -138,12 +135,10 @@ TEST_P(Kernels, WriteExactlyTheirRange)
 INSTANTIATE_TEST_SUITE_P(EachKernel, Kernels, testing::ValuesIn(kernels),
                          [](const testing::TestParamInfo<NamedKernel> &i) { return std::string(i.param.name); });
 
-// The same frames give the same bits on every machine: tables, matrices and
-// rotated lattice, over frames at angles all round the circle, hashed
-// (FNV-1a over each float's bits as a number, so byte order does not count)
-// and held to the value an x86-64 machine gives. Where a compiler fuses a
-// multiply and an add, or an FPU keeps more precision than double, or a
-// maths library rounds a table entry otherwise, this changes.
+// Tables, matrices and rotated lattice over frames all round the circle,
+// hashed (FNV-1a over each float's bits as a number) and held to x86-64's
+// value: a fused multiply-add, extra FPU precision or a maths library that
+// rounds a table entry otherwise changes it.
 TEST(Rotation, GivesTheSameBitsOnEveryMachine)
 {
     initMY();

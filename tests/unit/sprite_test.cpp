@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The sprite loader hands the texture upload one layout only, 24-bit rows of
-// blue, green, red padded to four bytes, whatever the file's depth; files SDL
-// cannot read, or that lie about their size, give nothing. No display is
-// needed: what the program shows of each file is decided here.
+// The sprite loader hands the upload one layout, 24-bit rows of blue, green,
+// red padded to four bytes, whatever the depth; files SDL cannot read, or that
+// lie about their size, give nothing.
 #include "render/render.h"
 
 #include <gtest/gtest.h>
@@ -33,21 +32,16 @@ Rgb corpusColour(int n)
     return colours[n & 15];
 }
 
-// The texel at (x, y), row 0 the top, of the pattern every readable file of
-// the corpus holds, in up to `colours` colours: no two rows or columns alike,
-// so that a shifted, flipped or mis-padded row is a different picture.
+// The texel at (x, y), row 0 the top, of the corpus's pattern in up to
+// `colours` colours: no two rows or columns alike.
 Rgb corpusPicture(int x, int y, int colours)
 {
     return corpusColour((x * 7 + y * 3 + x * y / 5) % colours);
 }
 
-// The files of tests/unit/corpus that show a picture, and what it is; every
-// other file there must be refused: the pattern as a plain 24-bit file of
-// 32 x 32 cut short in each of its parts (TruncatedAtN: its first N bytes),
-// 0 x 0 and 32 x 0 pictures, 4 KB claiming 64 x 11,206,704 pixels (the pixel
-// data's end overflows an int; the allocation would be about 2 GB), the same
-// at 100,000 x -100,000 and at 8192 x 8192 (within many GL limits, over the
-// loader's own cap), an empty file, 4 KB of noise, and "BM" then noise.
+// The corpus files that show a picture, and what; every other one must be
+// refused: cut short (TruncatedAtN), 0 x 0, 32 x 0, sizes whose data overflows
+// an int or exceeds the cap, empty, noise, and "BM" then noise.
 const struct Shown {
     const char *name;
     int width, height, colours;
@@ -59,8 +53,7 @@ const struct Shown {
     {"Palette4BitOddWidth", 5, 7, 16},
     {"Palette8Bit", 32, 32, 16},
     {"Palette8BitOddWidth", 3, 3, 16},
-    // 5 bits a channel: one runtime widens them by a shift, the other
-    // repeats the top bits into the low ones; either is within 7.
+    // 5 bits a channel, widened by a shift or by repeating bits: within 7.
     {"Rgb16Bit", 32, 32, 16, 7},
     {"Rgb24Bit1x1", 1, 1, 16},
     {"Rgb24Bit3x3", 3, 3, 16},
@@ -70,8 +63,7 @@ const struct Shown {
     {"TopDown24Bit", 32, 32, 16},
     {"TopDown8Bit", 5, 7, 16},
     {"RunLength8Bit", 32, 32, 16, 0, true},
-    // Most of its runs are one pixel long: each next run starts in the middle
-    // of a byte, which a reader counting runs in whole bytes gets wrong.
+    // One-pixel runs start mid-byte, which a reader counting bytes gets wrong.
     {"RunLength4Bit", 32, 32, 16, 0, true},
 };
 

@@ -16,7 +16,7 @@ run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 # Debian 12) or libcaca (the original 1.2.15, on Debian 13). The end-to-end
 # tests are pytest with python-xlib and numpy on Xvfb. The arm64 build, by
 # Debian's cross compiler, run under qemu-user.
-test=(xvfb x11-utils openbox libgtest-dev python3-pytest python3-xlib python3-numpy
+test=(xvfb openbox libgtest-dev python3-pytest python3-xlib python3-numpy
     clang libclang-rt-dev libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
     g++-aarch64-linux-gnu qemu-user)
 shots=("${test[@]}" imagemagick gifsicle)

@@ -20,7 +20,9 @@ echo "== rotation of the whole lattice"
 ./build/bench/rotation_bench --benchmark_color=false 2>&1 | grep -E '_median|/ |^Run on|CPU Caches' || true
 fi
 
-exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp 2>/dev/null & echo "pid $!")
+# -noreset: a server that resets when its last client leaves turns
+# connections away meanwhile, as SDL 1.2.15's second look at the display.
+exec 3< <(Xvfb -displayfd 1 -screen 0 800x600x24 -nolisten tcp -noreset 2>/dev/null & echo "pid $!")
 read -r _ xvfb <&3
 read -r display <&3
 trap 'kill $xvfb 2>/dev/null || true' EXIT

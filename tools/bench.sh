@@ -6,12 +6,15 @@
 #      spin fixed) and of a bare replay of its GL call stream, alternating,
 #      three runs each, on an Xvfb with Mesa's software renderer;
 #   3. with callgrind, the share of a frame's instructions in the program's
-#      own code (instruction counts repeat on a busy machine; timings don't).
+#      own code (instruction counts repeat on a busy machine; timings don't);
+#   4. with BENCH_WEB=1, frames per second of the web page (tools/web.sh) in
+#      Chromium against the program's, alternating, three runs each.
 #   tools/bench.sh [frames]   (default 200 measured frames per run)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 frames=${1:-200}
 bash tools/setup.sh bench
+[ -z "${BENCH_WEB:-}" ] || bash tools/setup.sh web-bench
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DGLOWLATTICE_BENCH=ON >/dev/null
 cmake --build build -j"$(nproc)" --target rotation_bench probe replay glowlattice >/dev/null
 
@@ -64,3 +67,10 @@ PROBE_FRAMES=3 PROBE_WARMUP=2 PROBE_OUT=/dev/null LD_PRELOAD=$probe \
     2>/dev/null
 # The client request writes the bracketed frames to the first numbered dump.
 bash bench/objshare.sh "$out.1" glowlattice
+
+if [ -n "${BENCH_WEB:-}" ]; then
+    echo "== the web page against the program (Chromium with SwiftShader; frames the X server got)"
+    bash tools/web.sh >/dev/null
+    # Debian's Python, which has the modules the harness uses.
+    /usr/bin/python3 bench/web.py build/glowlattice build-web/glowlattice-*-web
+fi

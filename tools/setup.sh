@@ -9,6 +9,8 @@
 #   tools/setup.sh bench  the benchmarks (Google Benchmark, valgrind, Xvfb)
 #   tools/setup.sh windows  the Windows build and its zip (MinGW-w64, the
 #                         tools that fetch SDL's source, GoogleTest's source)
+#   tools/setup.sh web    the web page (Emscripten; Python to serve it)
+#   tools/setup.sh web-bench  also Chromium and what the harness uses
 set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
@@ -22,9 +24,12 @@ test=(xvfb openbox libgtest-dev python3-pytest python3-xlib python3-numpy
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)
+web=(cmake make emscripten python3)
+web_bench=("${web[@]}" chromium xvfb openbox python3-xlib python3-numpy)
 # The test run also builds for Windows and runs that under Wine, where the
-# release has Wine (Debian 14 has none: the tests then leave it out).
-test+=("${windows[@]}" wine wine64 unzip)
+# release has Wine (Debian 14 has none: the tests then leave it out), and
+# the web page in Chromium, where the release has both.
+test+=("${windows[@]}" wine wine64 unzip emscripten chromium)
 
 case "${1:-}" in
 run) wanted=("${run[@]}") ;;
@@ -32,8 +37,10 @@ test) wanted=("${run[@]}" "${test[@]}") ;;
 shots) wanted=("${run[@]}" "${shots[@]}") ;;
 bench) wanted=("${bench[@]}") ;;
 windows) wanted=("${windows[@]}") ;;
+web) wanted=("${web[@]}") ;;
+web-bench) wanted=("${web_bench[@]}") ;;
 *)
-    echo "usage: $0 run|test|shots|bench|windows" >&2
+    echo "usage: $0 run|test|shots|bench|windows|web|web-bench" >&2
     exit 2
     ;;
 esac
@@ -50,14 +57,14 @@ stale=0
 if [ "$1" != run ] && ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     stale=1
 fi
-# Wine only where the release has it, which the package lists tell: so
-# decided again once they are fetched.
+# Wine, Emscripten and Chromium only where the release has them, which the
+# package lists tell: so decided again once they are fetched.
 keep_available() {
     local kept=() pkg
     for pkg in "${missing[@]}"; do
         case $pkg in
         # (grep reads to the end: a broken pipe would read as no Wine.)
-        wine | wine64) apt-cache policy "$pkg" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null || continue ;;
+        wine | wine64 | emscripten | chromium) apt-cache policy "$pkg" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null || continue ;;
         esac
         kept+=("$pkg")
     done

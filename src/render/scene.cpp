@@ -13,6 +13,12 @@
 #ifndef GL_BGR
 #define GL_BGR GL_BGR_EXT // an OpenGL 1.1 gl.h, as MinGW's, names it so
 #endif
+#ifdef __EMSCRIPTEN__
+// In a page the browser decodes the sprite packed with it (the only file
+// there is) into RGBA bytes; the loader's header checks are for files.
+#define loadSpriteImage(path, largestSide) SDL_LoadBMP(path)
+static void drawInBatches();
+#endif
 
 static GLuint texture[1]; // texture[0]: the sprite
 static GLuint loop;       // point counter of the frame being drawn
@@ -40,8 +46,13 @@ static int LoadGLTextures()
     // Row 0 of the surface, the top of the picture, becomes t = 0, which the
     // squares put at their bottom edge: the sprite shows mirrored top to
     // bottom, as it always has.
+#ifndef __EMSCRIPTEN__
     glTexImage2D(GL_TEXTURE_2D, 0, 3, image->w, image->h, 0, GL_BGR, GL_UNSIGNED_BYTE,
                  image->pixels);
+#else
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image->w, image->h, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 image->pixels); // WebGL has no BGR, and takes the layout it is given
+#endif
     SDL_FreeSurface(image);
     return Status;
 }
@@ -83,6 +94,9 @@ int drawGLScene()
     // Full alpha: with the additive blend each sprite adds its texels
     // times the tint to the frame.
     glColor4ub(tint[0], tint[1], tint[2], 255);
+#ifdef __EMSCRIPTEN__
+    drawInBatches();
+#else
     for (loop = 0; loop < POINTS; loop++) {
         glLoadIdentity();
         glTranslatef(0.0f, 0.0f, zoom);
@@ -99,6 +113,41 @@ int drawGLScene()
         glVertex3f(-halfSide, halfSide, 0.0f);
         glEnd();
     }
+#endif
     SDL_GL_SwapBuffers();
     return 1;
 }
+
+#ifdef __EMSCRIPTEN__
+// WebGL has no immediate mode: its emulation makes every begin/end pair a
+// draw of its own, 27,000 a frame. In a page the squares go instead as
+// arrays of corners (texture coordinate, then position), in as few draws as
+// the emulation takes (16-bit indices, a 2 MiB staging buffer). Each corner
+// lies where drawGLScene's translations put it, summed in the same single
+// precision: the same picture.
+static const int batch = POINTS / 2; // squares per draw
+static GLfloat corners[POINTS * 4][5];
+
+static void drawInBatches()
+{
+    // s, t and the offset from the square's centre, as drawGLScene has them.
+    static const float corner[4][4] = {{0, 0, -halfSide, -halfSide}, {1, 0, halfSide, -halfSide},
+                                       {1, 1, halfSide, halfSide}, {0, 1, -halfSide, halfSide}};
+    for (loop = 0; loop < POINTS * 4; loop++) {
+        const float *c = corner[loop % 4];
+        GLfloat *v = corners[loop];
+        v[0] = c[0];
+        v[1] = c[1];
+        v[2] = (float)(scale * cxd[loop / 4]) + c[2];
+        v[3] = (float)(scale * cyd[loop / 4]) + c[3];
+        v[4] = zoom + (float)(scale * czd[loop / 4]);
+    }
+    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    for (loop = 0; loop < POINTS; loop += batch) {
+        glTexCoordPointer(2, GL_FLOAT, sizeof corners[0], corners[loop * 4]);
+        glVertexPointer(3, GL_FLOAT, sizeof corners[0], corners[loop * 4] + 2);
+        glDrawArrays(GL_QUADS, 0, batch * 4);
+    }
+}
+#endif

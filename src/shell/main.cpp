@@ -8,6 +8,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#ifdef __EMSCRIPTEN__
+#include <emscripten.h>
+#endif
 
 static SDL_Surface *surface; // the display; owned by SDL, only tested for null
 
@@ -97,6 +100,11 @@ int main(int argc, char *argv[])
         }
         calcme();
         drawGLScene();
+#ifdef __EMSCRIPTEN__
+        // A page's script must hand the browser back its thread to have the
+        // frame shown and the next events delivered; the loop resumes after.
+        emscripten_sleep(0);
+#endif
     }
     Quit(0);
     return 0;

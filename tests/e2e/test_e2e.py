@@ -5,7 +5,8 @@ it (tests/CMakeLists.txt), each set by the environment:
   E2E_SCREEN    the X server's size (800x600)   E2E_WM   its window manager
   E2E_LIBS      the SDL 1.2 runtime's folder selected through LD_LIBRARY_PATH
   E2E_RUNTIME   which runtime that is: compat or original
-  E2E_SETUP, E2E_TEARDOWN   commands run on the desktop before and after"""
+  E2E_SETUP, E2E_TEARDOWN   commands run on the desktop before and after
+  E2E_RASTER    browser: pictures drawn by another rasteriser (the web page's)"""
 import gzip
 import os
 import re
@@ -61,7 +62,8 @@ CASES = [
     ("PointerAtDeadZoneEdge", SPRITE, [], "@381,300 still Escape", 0, ""),
     ("PointerLeftOfDeadZone", SPRITE, [], "@380,300 turns Escape", 0, ""),
     ("PointerBelowDeadZone", SPRITE, [], "@400,321 turns Escape", 0, ""),
-    ("PointerRightTurnsCounterClockwise", SPRITE, [], "settle Down*50 box-50 settle @440,300 right Escape", 0, ""),
+    ("PointerRightTurnsCounterClockwise", SPRITE, [],
+     "settle Down*50 box-50 settle @440,300 right hidden @400,300 still Escape", 0, ""),
     ("PointerDownTiltsTheTopNearer", SPRITE, [], "settle Down*50 box-50 settle @400,340 down Escape", 0, ""),
     ("HeldKeyRepeats", SPRITE, [], "settle Down*50 box-50 repeats Escape", 0, ""),
     # A key acts when it goes down, before it comes up.
@@ -131,16 +133,25 @@ def width(pixels):
     return right - left + 1
 
 
+def blocks(pixels):
+    """The means of its 8 x 8 blocks."""
+    return pixels.reshape(75, 8, 100, 8, 3).mean(axis=(1, 3))
+
+
 def looks_like(d, name):
-    """No pixel off by more than 8: runtimes, Mesa and Wine differ by 2 at most."""
+    """No pixel off by more than 8: runtimes, Mesa and Wine differ by 2 at most.
+    A browser's rasteriser puts some edges a pixel over and samples the sprite
+    a little differently: there the means of 8 x 8 blocks, within 24 (a right
+    page differs by 20 at most, a picture a pixel over by 32)."""
     with gzip.open("%s/reference/%s.ppm.gz" % (HERE, name)) as f:
         want = np.frombuffer(f.read()[len(PPM):], np.uint8).reshape(600, 800, 3).astype(np.int16)
+    pick, limit = (blocks, 24) if ENV("E2E_RASTER") == "browser" else (lambda p: p, 8)
     got = []
-    if not d.eventually(lambda: not got.append(d.picture()) and (abs(got[-1] - want) <= 8).all()):
+    if not d.eventually(lambda: not got.append(d.picture()) and (abs(pick(got[-1]) - pick(want)) <= limit).all()):
         with open(name + "-got.ppm", "wb") as f:
             f.write(PPM + got[-1].astype(np.uint8).tobytes())
-        pytest.fail("unlike reference %s (%d pixels off); the screen is in %s-got.ppm" %
-                    (name, (abs(got[-1] - want) > 8).any(axis=2).sum(), os.path.abspath(name)))
+        pytest.fail("unlike reference %s (%d off); the screen is in %s-got.ppm" %
+                    (name, (abs(pick(got[-1]) - pick(want)) > limit).any(axis=2).sum(), os.path.abspath(name)))
 
 
 def lit_row(pixels, y):

@@ -124,9 +124,11 @@ class Desktop:
         return any(p >> 24 for p in self.x.xfixes_get_cursor_image(self.root).cursor_image)
 
     def window(self, w=None):
-        """The topmost window taking WM_DELETE_WINDOW: the program's."""
+        """The topmost shown window taking WM_DELETE_WINDOW: the program's."""
         delete = self.x.intern_atom("WM_DELETE_WINDOW")
         for child in reversed((w or self.root).query_tree().children):
+            if child.get_attributes().map_state != X.IsViewable:
+                continue
             if delete in (child.get_wm_protocols() or ()):
                 return child
             found = self.window(child)

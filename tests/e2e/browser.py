@@ -16,7 +16,6 @@ from functools import partial
 from Xlib import display
 
 
-
 class Quiet(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass  # standard error is the program's

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #ifdef __EMSCRIPTEN__
 #include <emscripten.h>
+// The page's loop waits, its state kept, until the browser is about to show
+// the next picture.
+EM_ASYNC_JS(void, awaitNextPicture, (), { await new Promise(requestAnimationFrame); });
 #endif
 
 static SDL_Surface *surface; // the display; owned by SDL, only tested for null
@@ -102,8 +105,10 @@ int main(int argc, char *argv[])
         drawGLScene();
 #ifdef __EMSCRIPTEN__
         // A page's script must hand the browser back its thread to have the
-        // frame shown and the next events delivered; the loop resumes after.
-        emscripten_sleep(0);
+        // frame shown and the next events delivered. Resumed at once, it
+        // drew about half its frames over ones never shown, at the cost of
+        // those shown; resumed with the next picture, every frame is shown.
+        awaitNextPicture();
 #endif
     }
     Quit(0);

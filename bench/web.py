@@ -4,6 +4,7 @@ of its web page in Chromium with SwiftShader, on the same kind of Xvfb (with
 openbox, for the browser's full screen), alternating, three runs each, both
 counted the same way: pictures the X server was given (Damage).
   web.py PROGRAM PAGE_FOLDER [SECONDS]   (from the repository root: its sprite)"""
+import glob
 import os
 import shutil
 import statistics
@@ -33,7 +34,8 @@ try:
             desktop.tap("Escape")
             assert shown.wait() == 0, "%s did not end with 0 on Escape" % name
             shutil.rmtree(folder)
-            shutil.rmtree(folder + ".log0")
+            for logs in glob.glob(folder + ".log*"):  # one a launch, retried or not
+                shutil.rmtree(logs)
 finally:
     desktop.stop()
 program_rate, page_rate = (statistics.median(rates[n]) for n in ("program", "page"))

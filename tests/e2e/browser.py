@@ -30,8 +30,8 @@ screen = display.Display().screen()
 profile = tempfile.mkdtemp(prefix="glowlattice-chromium-")
 # SwiftShader, Chromium's own software renderer, gives the page WebGL on a
 # display without a GPU, as Chromium does there by itself when allowed to,
-# the page composited without it (twice the frame rate of compositing on it
-# too); the console's lines come on standard error.
+# the page composited without it (faster than compositing it there too);
+# the console's lines come on standard error.
 chromium = subprocess.Popen(
     ["chromium", "--kiosk", "--no-first-run", "--no-default-browser-check", "--noerrdialogs",
      "--password-store=basic", "--user-data-dir=" + profile, "--use-gl=angle",

@@ -106,8 +106,8 @@ int main(int argc, char *argv[])
 #ifdef __EMSCRIPTEN__
         // A page's script must hand the browser back its thread to have the
         // frame shown and the next events delivered. Resumed at once, it
-        // drew about half its frames over ones never shown, at the cost of
-        // those shown; resumed with the next picture, every frame is shown.
+        // would draw frames the browser never shows, at the cost of those it
+        // does; resumed with the next picture, every frame drawn is shown.
         awaitNextPicture();
 #endif
     }

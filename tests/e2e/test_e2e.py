@@ -146,12 +146,13 @@ def looks_like(d, name):
     with gzip.open("%s/reference/%s.ppm.gz" % (HERE, name)) as f:
         want = np.frombuffer(f.read()[len(PPM):], np.uint8).reshape(600, 800, 3).astype(np.int16)
     pick, limit = (blocks, 24) if ENV("E2E_RASTER") == "browser" else (lambda p: p, 8)
+    want = pick(want)
     got = []
-    if not d.eventually(lambda: not got.append(d.picture()) and (abs(pick(got[-1]) - pick(want)) <= limit).all()):
+    if not d.eventually(lambda: not got.append(d.picture()) and (abs(pick(got[-1]) - want) <= limit).all()):
         with open(name + "-got.ppm", "wb") as f:
             f.write(PPM + got[-1].astype(np.uint8).tobytes())
         pytest.fail("unlike reference %s (%d off); the screen is in %s-got.ppm" %
-                    (name, (abs(pick(got[-1]) - pick(want)) > limit).any(axis=2).sum(), os.path.abspath(name)))
+                    (name, (abs(pick(got[-1]) - want) > limit).any(axis=2).sum(), os.path.abspath(name)))
 
 
 def lit_row(pixels, y):

@@ -182,7 +182,7 @@ static GLuint centreBuffer;            // the centres of the squares drawn as po
 static GLfloat centres[POINTS][3];     // eye units
 static float pointFrom;                // nearest eye depth drawn as a point
 static float pointTo;                  // farthest
-static float pointReach[2];            // the view's half width and height per unit of depth
+static float viewReach[2];             // the view's half width and height per unit of depth
 static const int batch = POINTS / 2;   // squares per draw of corners
 static GLfloat corners[POINTS * 4][5]; // texture coordinate, then position
 
@@ -214,6 +214,8 @@ static void makePointSquares()
     glGetFloatv(GL_PROJECTION_MATRIX, projection);
     glGetFloatv(GL_ALIASED_POINT_SIZE_RANGE, sizes);
     glGetIntegerv(GL_SUBPIXEL_BITS, &bits);
+    viewReach[0] = 1 / projection[0];
+    viewReach[1] = 1 / projection[5];
     if (!linked || sizes[1] < 3) {
         pointProgram = 0;
         return;
@@ -228,8 +230,6 @@ static void makePointSquares()
     const float sideAtUnitDepth = projection[0] * 2 * halfSide * 400; // pixels
     pointFrom = sideAtUnitDepth / (sizes[1] - 1);
     pointTo = sideAtUnitDepth / 2;
-    pointReach[0] = 1 / projection[0];
-    pointReach[1] = 1 / projection[5];
 }
 
 static void drawInBatches()
@@ -245,8 +245,14 @@ static void drawInBatches()
         const float x = (float)(scale * cxd[loop]);
         const float y = (float)(scale * cyd[loop]);
         const float z = zoom + (float)(scale * czd[loop]);
-        if (pointProgram && -z >= pointFrom && -z <= pointTo && std::fabs(x) < -z * pointReach[0] &&
-            std::fabs(y) < -z * pointReach[1]) {
+        const float reachX = -z * viewReach[0];
+        const float reachY = -z * viewReach[1];
+        // Wholly off the view or behind the eye, with a hundredth to spare:
+        // nothing of it would show.
+        if (std::fabs(x) - halfSide > 1.01f * reachX || std::fabs(y) - halfSide > 1.01f * reachY)
+            continue;
+        if (pointProgram && -z >= pointFrom && -z <= pointTo && std::fabs(x) < reachX &&
+            std::fabs(y) < reachY) {
             GLfloat *c = centres[points++];
             c[0] = x;
             c[1] = y;

@@ -194,11 +194,11 @@ static void attachShader(GLenum kind, const char *source)
     glAttachShader(pointProgram, made);
 }
 
-// Points need a browser whose fragment shaders have full precision and
-// points as large as the nearest squares; without them, or nearer, farther
-// (under 2 pixels, where a point is drawn at least 1 wide) or with a centre
-// off the view (which some drop), a square goes as its four corners through
-// the emulation: the same picture, more slowly.
+// Points need fragment shaders of full precision. A square larger than the
+// largest point, under 2 pixels wide (a point is drawn at least 1 wide) or
+// with its centre off the view (which some browsers drop) goes as its four
+// corners through the emulation instead, as every square does without such
+// shaders: the same picture, more slowly.
 static void makePointSquares()
 {
     pointProgram = glCreateProgram();

@@ -139,9 +139,10 @@ int drawGLScene()
 // rounded to even, pixel centres on that grid) and maps the sprite across it
 // as the square's texture coordinates would: the same picture, but for a few
 // pixels in ten thousand off by 1 in 255 where the two round differently.
-// (0.3 is halfSide, 400 and 300 half the viewport.)
+// (400 and 300 are half the viewport.)
 static const char *const pointVertexShader = R"(
 uniform mat4 projection;
+uniform float halfSide;
 uniform float grid; // subpixel steps a pixel
 attribute vec3 centre;
 varying highp vec4 edges; // left, right, bottom, top in subpixel steps
@@ -154,8 +155,8 @@ void main()
 {
     gl_Position = projection * vec4(centre, 1.0);
     float perW = 1.0 / gl_Position.w;
-    vec4 low = projection * vec4(centre.xy - 0.3, centre.z, 1.0);
-    vec4 high = projection * vec4(centre.xy + 0.3, centre.z, 1.0);
+    vec4 low = projection * vec4(centre.xy - halfSide, centre.z, 1.0);
+    vec4 high = projection * vec4(centre.xy + halfSide, centre.z, 1.0);
     vec2 middle = vec2(400.0, 300.0) * grid - grid / 2.0;
     vec2 extent = vec2(400.0, 300.0) * grid;
     edges = vec4(snapped(middle.x + low.x * perW * extent.x), snapped(middle.x + high.x * perW * extent.x),
@@ -222,6 +223,7 @@ static void makePointSquares()
     }
     glUseProgram(pointProgram);
     glUniformMatrix4fv(glGetUniformLocation(pointProgram, "projection"), 1, GL_FALSE, projection);
+    glUniform1f(glGetUniformLocation(pointProgram, "halfSide"), halfSide);
     glUniform1f(glGetUniformLocation(pointProgram, "grid"), (float)(1 << bits));
     glUniform4f(glGetUniformLocation(pointProgram, "tint"), tint[0] / 255.0f, tint[1] / 255.0f,
                 tint[2] / 255.0f, 1.0f);

@@ -4,7 +4,8 @@
 # packed beside it.
 set(GLOWLATTICE_WEB_SPRITE ${PROJECT_SOURCE_DIR}/data/sprite01.bmp CACHE FILEPATH
   "The sprite packed with the page as data/sprite01.bmp")
-add_executable(glowlattice src/shell/main.cpp src/shell/input.cpp src/render/scene.cpp)
+add_executable(glowlattice src/shell/main.cpp src/shell/input.cpp src/render/scene.cpp
+  src/render/page.cpp)
 set_target_properties(glowlattice PROPERTIES SUFFIX .html)
 target_link_libraries(glowlattice PRIVATE cloud)
 glowlattice_options(glowlattice)

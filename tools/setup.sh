@@ -10,7 +10,7 @@
 #   tools/setup.sh windows  the Windows build and its zip (MinGW-w64, the
 #                         tools that fetch SDL's source, GoogleTest's source)
 #   tools/setup.sh web    the web page (Emscripten; Python to serve it)
-#   tools/setup.sh web-bench  also Chromium and what the harness uses
+#   tools/setup.sh web-bench  also Chromium, Firefox ESR and what the harness uses
 set -euo pipefail
 
 run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
@@ -18,18 +18,18 @@ run=(cmake g++ make libsdl1.2-dev libgl-dev libglu1-mesa-dev libgl1-mesa-dri)
 # Debian 12) or libcaca (the original 1.2.15, on Debian 13). The end-to-end
 # tests are pytest with python-xlib and numpy on Xvfb. The arm64 build, by
 # Debian's cross compiler, run under qemu-user.
-test=(xvfb openbox libgtest-dev python3-pytest python3-xlib python3-numpy
+test=(xvfb openbox libgtest-dev python3-pytest python3-xlib python3-numpy python3-websocket
     clang libclang-rt-dev libsdl2-2.0-0 libcaca0 desktop-file-utils build-essential debhelper lintian appstream
     g++-aarch64-linux-gnu qemu-user)
 shots=("${test[@]}" imagemagick gifsicle)
 bench=("${run[@]}" libbenchmark-dev valgrind xvfb mesa-utils)
 windows=(cmake make g++-mingw-w64-x86-64 dpkg-dev libgtest-dev)
 web=(cmake make emscripten python3)
-web_bench=("${web[@]}" chromium xvfb openbox python3-xlib python3-numpy)
+web_bench=("${web[@]}" chromium firefox-esr xvfb openbox python3-xlib python3-numpy python3-websocket)
 # The test run also builds for Windows and runs that under Wine, where the
 # release has Wine (Debian 14 has none: the tests then leave it out), and
-# the web page in Chromium, where the release has both.
-test+=("${windows[@]}" wine wine64 unzip emscripten chromium)
+# the web page in Chromium and in Firefox ESR, where the release has them.
+test+=("${windows[@]}" wine wine64 unzip emscripten chromium firefox-esr)
 
 case "${1:-}" in
 run) wanted=("${run[@]}") ;;
@@ -57,14 +57,14 @@ stale=0
 if [ "$1" != run ] && ! compgen -G '/var/lib/apt/lists/*_Packages*' >/dev/null; then
     stale=1
 fi
-# Wine, Emscripten and Chromium only where the release has them, which the
+# Wine, Emscripten and the browsers only where the release has them, which the
 # package lists tell: so decided again once they are fetched.
 keep_available() {
     local kept=() pkg
     for pkg in "${missing[@]}"; do
         case $pkg in
         # (grep reads to the end: a broken pipe would read as no Wine.)
-        wine | wine64 | emscripten | chromium) apt-cache policy "$pkg" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null || continue ;;
+        wine | wine64 | emscripten | chromium | firefox-esr) apt-cache policy "$pkg" 2>/dev/null | grep 'Candidate: [^(]' >/dev/null || continue ;;
         esac
         kept+=("$pkg")
     done

@@ -6,7 +6,9 @@ it (tests/CMakeLists.txt), each set by the environment:
   E2E_LIBS      the SDL 1.2 runtime's folder selected through LD_LIBRARY_PATH
   E2E_RUNTIME   which runtime that is: compat or original
   E2E_SETUP, E2E_TEARDOWN   commands run on the desktop before and after
-  E2E_RASTER    browser: pictures drawn by another rasteriser (the web page's)"""
+  E2E_RASTER    browser: pictures drawn by another rasteriser (the web page's)
+The web page's own cases (Web*) are for tests/e2e/browser.py, whose settings
+they use."""
 import gzip
 import os
 import re
@@ -19,6 +21,7 @@ import time
 import numpy as np
 import pytest
 
+import browser
 import xdrive
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -44,6 +47,8 @@ AS_BEFORE = "=rest settle Down*50 box-50 =farther settle Up*45 changed settle Up
 #   repeats    a held key repeats after the delay, then every interval
 #   hidden, runtime, centred   the pointer hidden; the runtime mapped; the
 #              picture whole, 4:3 and centred
+#   touch@X,Y  a finger taps the page where the program sees (X, Y)
+#   pinch, spread   two fingers 600 of its pixels apart come to 40, or back
 #   close, TERM, drop   a close request, SIGTERM, the connection dropped
 CASES = [
     # Start-up failures; a sprite missing, unreadable or refused: 1, silently.
@@ -70,7 +75,7 @@ CASES = [
     ("KeyActsWhenPressed", SPRITE, [], "settle press:Down changed release:Down Escape", 0, ""),
     ("OtherKeysAndButtonsChangeNothing", SPRITE, [],
      "settle a space Left Right Return q button1 button2 button3 button4 button5 same Escape", 0, ""),
-    ("HidesThePointer", SPRITE, [], "hidden Escape", 0, ""),
+    ("HidesThePointer", SPRITE, [], "=rest @410,300 hidden Escape", 0, ""),
     ("MapsTheSelectedSdlRuntime", SPRITE, [], "runtime Escape", 0, ""),
     ("WindowCloseEndsWithZero", SPRITE, [], "close", 0, ""),
     ("TerminationSignalIsACloseRequest", SPRITE, [], "TERM", 0, ""),
@@ -83,6 +88,12 @@ CASES = [
     # program in its own folder): it finds its own sprite ("own").
     ("FindsItsOwnSprite", "", [], "centred still close", 0, ""),
     ("ShowsItsOwnSprite", "", [], "=own Escape", 0, ""),
+    # The page in a browser without WebGL says so; on a phone, in either
+    # orientation, the picture fits the screen, a finger steers it as the
+    # pointer does, two fingers bring it nearer or farther.
+    ("WebWithoutWebGL", SPRITE, ["PAGE_WEBGL=off"], "", 1, "glowlattice draws with WebGL, "),
+    ("WebPhone", SPRITE, ["PAGE_PHONE=3"],
+     "centred settle pinch narrower settle touch@440,300 right touch@400,300 still settle spread wider Escape", 0, ""),
 ]
 
 
@@ -241,13 +252,33 @@ def expect_centred(d):
         left, top, right, bottom = box[:] = xdrive.lit_box(d.grab())
         w, h = right - left + 1, bottom - top + 1
         return (abs(left + right + 1 - d.width) <= 4 and abs(top + bottom + 1 - d.height) <= 4 and
-                abs(w * 3 - h * 4) <= 16 and (abs(w - 800) <= 2 or abs(h - d.height) <= 2))
+                abs(w * 3 - h * 4) <= 16 and (abs(w - 800) <= 2 or abs(h - d.height) <= 2 or abs(w - d.width) <= 2))
     assert d.eventually(centred), "lit from (%d, %d) to (%d, %d)" % tuple(box)
+
+
+def touch(d, run, step):
+    """Fingers on the page's screen, the picture scaled to fit it, centred."""
+    if not hasattr(run, "page"):
+        run.page = browser.DevTools(open(run.folder + "/devtools").read())
+    scale = min(d.width / 800, d.height / 600)
+
+    def at(x, y):
+        return {"x": d.width / 2 + (x - 400) * scale, "y": d.height / 2 + (y - 300) * scale}
+    if step.startswith("touch@"):
+        strokes = [[at(*map(int, step[6:].split(",")))]]
+    else:
+        gaps = range(300, 19, -28) if step == "pinch" else range(20, 301, 28)
+        strokes = [[at(400 - g, 300), at(400 + g, 300)] for g in gaps]
+    for i, points in enumerate(strokes):
+        run.page.call("Input.dispatchTouchEvent", type="touchMove" if i else "touchStart", touchPoints=points)
+    run.page.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
 
 
 def run_step(d, step, run, still):
     if step.startswith("="):
         looks_like(d, step[1:])
+    elif step.startswith("touch@") or step in ("pinch", "spread"):
+        touch(d, run, step)
     elif step.startswith("@"):
         x, y = map(int, step[1:].split(","))
         d.move(x - still["x"], y - still["y"])
@@ -304,6 +335,9 @@ def test_case(desktop, tmp_path, name, sprite, settings, script, status, stderr)
     command = shlex.split(ENV("E2E_COMMAND"))
     settings = settings + (["LD_LIBRARY_PATH=" + ENV("E2E_LIBS")] if ENV("E2E_LIBS") else [])
     run = (xdrive.launch_showing if script else xdrive.Program)(desktop, command, folder, settings)
+    until = time.monotonic() + 30 * xdrive.PATIENCE
+    while not script and run.process.poll() is None and time.monotonic() < until:
+        assert not xdrive.showing(desktop.grab()), "a start-up that fails drew"
     still = {"x": 400, "y": 300}
     try:
         for step in script.split():

@@ -2,6 +2,7 @@
 """Drives the program as a person would, on an Xvfb of its own: XTest input,
 the screen read back, frames counted as the server shows them (Damage)."""
 import os
+import signal
 import subprocess
 import time
 
@@ -48,13 +49,15 @@ class Desktop:
             p.wait()
 
     def frames(self, before=None):
-        """Frames shown (each one drawing of a quarter of the mode or more), or
-        before the request with that sequence number was served."""
+        """Frames shown (each one drawing of a quarter of the mode or more, or
+        of a smaller screen), or before the request with that sequence number
+        was served."""
         if before is None:
             self.x.sync()
         for _ in range(self.x.pending_events()):
             e = self.x.next_event()
-            if type(e).__name__ == "DamageNotify" and e.area.width * e.area.height >= 400 * 300:
+            if type(e).__name__ == "DamageNotify" and e.area.width * e.area.height >= min(
+                    400 * 300, self.width * self.height // 4):
                 self.shown.append((e.sequence_number, e.timestamp))
         count = len(self.shown)
         # (Sequence numbers have 16 bits: only the last few are compared.)
@@ -165,7 +168,10 @@ def lit_box(pixels, threshold=24):
 
 
 def showing(pixels):
-    left, top, right, bottom = lit_box(pixels)
+    """The lattice, which the tint colours: coloured pixels over 100 x 100 or
+    more (a browser's window is grey or white until its page is drawn)."""
+    coloured = pixels.max(axis=2) - pixels.min(axis=2) > 24
+    left, top, right, bottom = lit_box(coloured[..., None], 0)
     return right - left >= 100 and bottom - top >= 100
 
 
@@ -173,7 +179,7 @@ class Program:
     """Started in folder, without SDL's settings but for settings, on Mesa."""
 
     def __init__(self, desktop, command, folder, settings, attempt=0):
-        self.logs = "%s.log%d" % (folder, attempt)
+        self.folder, self.logs = folder, "%s.log%d" % (folder, attempt)
         os.makedirs(self.logs, mode=0o700)
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("SDL_", "E2E_")) and k != "WAYLAND_DISPLAY"}
@@ -183,15 +189,16 @@ class Program:
         desktop.root.warp_pointer(desktop.width // 2, desktop.height // 2)
         desktop.x.sync()
         with open(self.logs + "/out", "w") as out, open(self.logs + "/err", "w") as err:
+            # A group of its own, so that a kill reaches what it started (a browser).
             self.process = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                            stdout=out, stderr=err)
+                                            stdout=out, stderr=err, start_new_session=True)
 
     def wait(self, seconds=30):
         """The exit status, negative for a signal; None if it had to be killed."""
         try:
             return self.process.wait(seconds * PATIENCE)
         except subprocess.TimeoutExpired:
-            self.process.kill()
+            os.killpg(self.process.pid, signal.SIGKILL)
             return self.process.wait() and None
 
     def output(self, stream):

@@ -6,10 +6,13 @@ With FRAMES_DIR, first records an animation there (frame000.ppm, ...): the
 pointer drifts off centre and back, so the lattice starts turning, speeds
 up, slows and comes to rest. Then the still: the pointer is held off centre
 for a moment so the lattice has turned, then brought back to the centre so
-the picture holds still while it is read.
+the picture holds still while it is read. PROGRAM may be a command line, as
+the web page's harness; SHOOT_SCREEN sets the screen (800x600) and
+SHOOT_SETTINGS its settings (NAME=value ...).
   python3 tools/shoot.py PROGRAM OUT.ppm [FRAMES_DIR]"""
 import math
 import os
+import shlex
 import shutil
 import sys
 import tempfile
@@ -21,16 +24,19 @@ import xdrive  # noqa: E402
 
 def save(pixels, path):
     with open(path, "wb") as f:
-        f.write(b"P6\n800 600\n255\n" + pixels.astype("uint8").tobytes())
+        f.write(b"P6\n%d %d\n255\n" % pixels.shape[1::-1] + pixels.astype("uint8").tobytes())
 
 
-program, out, frames = sys.argv[1], sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None
-desktop = xdrive.Desktop("800x600", None)
+program, out, frames = shlex.split(sys.argv[1]), sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None
+screen = os.environ.get("SHOOT_SCREEN") or "800x600"
+desktop = xdrive.Desktop(screen, "openbox" if "browser.py" in sys.argv[1] else None)
 work = tempfile.mkdtemp()
 try:
     shutil.copytree("data", work + "/run/data")
-    demo = xdrive.launch_showing(desktop, [os.path.abspath(program)], work + "/run", [])
-    at = [400, 300]
+    program[0] = shutil.which(program[0]) or os.path.abspath(program[0])
+    demo = xdrive.launch_showing(desktop, program, work + "/run", os.environ.get("SHOOT_SETTINGS", "").split())
+    centre = desktop.width // 2, desktop.height // 2
+    at = list(centre)
 
     def pointer(x, y):
         desktop.move(x - at[0], y - at[1])
@@ -38,15 +44,16 @@ try:
     for n in range(48 if frames else 0):
         # Out and back along a half sine: moderate offsets, as a hand would.
         s = math.sin(math.pi * n / 47)
-        pointer(400 + round(150 * s), 300 + round(90 * s))
+        pointer(centre[0] + round(150 * s), centre[1] + round(90 * s))
         time.sleep(0.1)
         save(desktop.grab(), "%s/frame%03d.ppm" % (frames, n))
-    pointer(560, 380)
+    pointer(centre[0] + 160, centre[1] + 80)
     time.sleep(2)
-    pointer(400, 300)
+    pointer(*centre)
     save(desktop.settled()[1], out)
     desktop.tap("Escape")
-    sys.exit("shoot: the demo did not end cleanly on Escape" if demo.wait(20) != 0 else 0)
+    status = demo.wait(20)
+    sys.exit("shoot: the demo did not end cleanly on Escape (%s; %s)" % (status, demo.output("err")) if status != 0 else 0)
 finally:
     desktop.stop()
     shutil.rmtree(work)

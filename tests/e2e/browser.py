@@ -7,7 +7,9 @@ Settings (in its environment):
   PAGE_WEBGL=off   the browser gives the page no WebGL
   PAGE_PHONE=DPR   Chromium only: the page on a phone of the screen's size at
                    that pixel ratio, with touch; the page's DevTools address
-                   is left in ./devtools for whoever touches it"""
+                   is left in ./devtools for whoever touches it
+It leaves ./BROWSER.log (what the browser said besides the page's lines) and
+./navigated (when the page was first asked for)."""
 import http.server
 import json
 import os
@@ -46,6 +48,14 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass  # standard error is the program's
 
+    def do_GET(self):
+        # When the page was first asked for (CLOCK_MONOTONIC), for a
+        # benchmark to time its first picture from.
+        if self.path == "/" and not os.path.exists("navigated"):
+            with open("navigated", "w") as f:
+                f.write(repr(time.monotonic()))
+        super().do_GET()
+
 
 def chromium(profile, size, url):
     # SwiftShader, Chromium's own software renderer, gives the page WebGL on a
@@ -63,15 +73,22 @@ def chromium(profile, size, url):
 
 
 def firefox(profile, size, url):
-    # Firefox's own first-run pages, updates and reports stay away; the
-    # console's lines come on standard output; llvmpipe draws WebGL.
-    prefs = {"browser.shell.checkDefaultBrowser": False, "browser.aboutwelcome.enabled": False,
-             "browser.startup.homepage_override.mstone": "ignore", "datareporting.policy.dataSubmissionEnabled": False,
-             "toolkit.telemetry.reportingpolicy.firstRun": False, "app.update.disabledForTesting": True,
-             "devtools.console.stdout.content": True, "webgl.force-enabled": True,
-             "webgl.disabled": os.environ.get("PAGE_WEBGL") == "off"}
+    # The console's lines come on standard output; llvmpipe draws WebGL. Its
+    # first-run pages, updates, reports and remote services stay away (each
+    # of these looked up hosts of its own).
+    prefs = {"devtools.console.stdout.content": True, "webgl.disabled": os.environ.get("PAGE_WEBGL") == "off",
+             "services.settings.server": "data:,#none/v1", "network.captive-portal-service.enabled": False,
+             "network.connectivity-service.enabled": False, "dom.push.connection.enabled": False,
+             "browser.region.network.url": "", "app.normandy.enabled": False, "browser.newtabpage.enabled": False,
+             "datareporting.policy.dataSubmissionEnabled": False, "datareporting.usage.uploadEnabled": False,
+             "extensions.systemAddon.update.enabled": False, "extensions.update.enabled": False,
+             "media.gmp-manager.updateEnabled": False, "browser.safebrowsing.malware.enabled": False,
+             "browser.safebrowsing.phishing.enabled": False, "browser.topsites.contile.enabled": False}
     with open(profile + "/user.js", "w") as f:
         f.writelines('user_pref("%s", %s);\n' % (k, json.dumps(v)) for k, v in prefs.items())
+    # (Without its crash reporter, whose dialog would hold the console's pipe
+    # open after a crash; the remote-settings server above is taken only so.)
+    os.environ.update(MOZ_CRASHREPORTER_DISABLE="1", MOZ_REMOTE_SETTINGS_DEVTOOLS="1")
     return ["firefox-esr", "--kiosk", "--no-remote", "--profile", profile, "--width", str(size[0]),
             "--height", str(size[1]), url]
 
@@ -92,6 +109,7 @@ def phone(profile, url):
     with open("devtools", "w") as f:
         f.write(address)
     page.call("Page.navigate", url=url)
+    page.call("Page.bringToFront")  # the keyboard too, as a browser started with it gives it
 
 
 def main(folder, browser):

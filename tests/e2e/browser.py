@@ -3,13 +3,10 @@
 a browser in kiosk mode filling the screen, passes on what the page's program
 prints, and ends with its exit status when the page says it has ended.
   browser.py FOLDER chromium|firefox
-Settings (in its environment):
-  PAGE_WEBGL=off   the browser gives the page no WebGL
-  PAGE_PHONE=DPR   Chromium only: the page on a phone of the screen's size at
-                   that pixel ratio, with touch; the page's DevTools address
-                   is left in ./devtools for whoever touches it
-It leaves ./BROWSER.log (what the browser said besides the page's lines) and
-./navigated (when the page was first asked for)."""
+PAGE_WEBGL=off: no WebGL. PAGE_PHONE=DPR (Chromium): a phone of the screen's
+size at that pixel ratio, with touch, its DevTools address in ./devtools.
+It leaves ./BROWSER.log (the rest of what the browser said) and ./navigated
+(when the page was first asked for, CLOCK_MONOTONIC)."""
 import http.server
 import json
 import os
@@ -49,8 +46,6 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
         pass  # standard error is the program's
 
     def do_GET(self):
-        # When the page was first asked for (CLOCK_MONOTONIC), for a
-        # benchmark to time its first picture from.
         if self.path == "/" and not os.path.exists("navigated"):
             with open("navigated", "w") as f:
                 f.write(repr(time.monotonic()))
@@ -58,10 +53,8 @@ class Quiet(http.server.SimpleHTTPRequestHandler):
 
 
 def chromium(profile, size, url):
-    # SwiftShader, Chromium's own software renderer, gives the page WebGL on a
-    # display without a GPU, as Chromium does there by itself when allowed
-    # to, the page composited without it (faster than compositing it there
-    # too); the console's lines come on standard error.
+    # SwiftShader, its own software renderer, gives the page WebGL without a
+    # GPU (and composites nothing: faster); the console comes on stderr.
     return (["chromium", "--kiosk", "--no-first-run", "--no-default-browser-check", "--noerrdialogs",
              "--password-store=basic", "--user-data-dir=" + profile, "--use-gl=angle",
              "--use-angle=swiftshader-webgl", "--enable-unsafe-swiftshader", "--enable-logging=stderr",
@@ -73,27 +66,26 @@ def chromium(profile, size, url):
 
 
 def firefox(profile, size, url):
-    # The console's lines come on standard output; llvmpipe draws WebGL. Its
-    # first-run pages, updates, reports and remote services stay away (each
-    # of these looked up hosts of its own).
-    prefs = {"devtools.console.stdout.content": True, "webgl.disabled": os.environ.get("PAGE_WEBGL") == "off",
-             "services.settings.server": "data:,#none/v1", "network.captive-portal-service.enabled": False,
-             "network.connectivity-service.enabled": False, "dom.push.connection.enabled": False,
-             "browser.region.network.url": "", "app.normandy.enabled": False, "browser.newtabpage.enabled": False,
-             "datareporting.policy.dataSubmissionEnabled": False, "datareporting.usage.uploadEnabled": False,
-             "extensions.systemAddon.update.enabled": False, "extensions.update.enabled": False,
-             "media.gmp-manager.updateEnabled": False, "browser.safebrowsing.malware.enabled": False,
-             "browser.safebrowsing.phishing.enabled": False, "browser.topsites.contile.enabled": False}
+    # The console comes on stdout; llvmpipe draws WebGL. Its remote services
+    # stay away (each looked up hosts of its own).
+    off = ("network.captive-portal-service.enabled network.connectivity-service.enabled dom.push.connection.enabled "
+           "app.normandy.enabled browser.newtabpage.enabled datareporting.policy.dataSubmissionEnabled "
+           "datareporting.usage.uploadEnabled extensions.systemAddon.update.enabled extensions.update.enabled "
+           "media.gmp-manager.updateEnabled browser.safebrowsing.malware.enabled "
+           "browser.safebrowsing.phishing.enabled browser.topsites.contile.enabled").split()
+    prefs = dict(dict.fromkeys(off, False), **{
+        "devtools.console.stdout.content": True, "webgl.disabled": os.environ.get("PAGE_WEBGL") == "off",
+        "services.settings.server": "data:,#none/v1", "browser.region.network.url": ""})
     with open(profile + "/user.js", "w") as f:
         f.writelines('user_pref("%s", %s);\n' % (k, json.dumps(v)) for k, v in prefs.items())
-    # (Without its crash reporter, whose dialog would hold the console's pipe
-    # open after a crash; the remote-settings server above is taken only so.)
+    # (No crash reporter: its dialog held the pipe open; the settings server
+    # above is taken only so.)
     os.environ.update(MOZ_CRASHREPORTER_DISABLE="1", MOZ_REMOTE_SETTINGS_DEVTOOLS="1")
     return ["firefox-esr", "--kiosk", "--no-remote", "--profile", profile, "--width", str(size[0]),
             "--height", str(size[1]), url]
 
 
-def phone(profile, url):
+def phone(profile, size, url):
     """The page, once it is on a phone of the window's size."""
     while not os.path.exists(profile + "/DevToolsActivePort"):
         time.sleep(0.05)
@@ -102,8 +94,7 @@ def phone(profile, url):
     targets = json.load(urllib.request.urlopen("http://127.0.0.1:%s/json/list" % port))
     address = next(t["webSocketDebuggerUrl"] for t in targets if t["type"] == "page")
     page = DevTools(address)
-    width, height = display.Display().screen().width_in_pixels, display.Display().screen().height_in_pixels
-    page.call("Emulation.setDeviceMetricsOverride", width=width, height=height, mobile=True,
+    page.call("Emulation.setDeviceMetricsOverride", width=size[0], height=size[1], mobile=True,
               deviceScaleFactor=float(os.environ["PAGE_PHONE"]))
     page.call("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=5)
     with open("devtools", "w") as f:
@@ -121,11 +112,10 @@ def main(folder, browser):
     screen = display.Display().screen()
     size = screen.width_in_pixels, screen.height_in_pixels
     profile = tempfile.mkdtemp(prefix="glowlattice-%s-" % browser)
-    command = {"chromium": chromium, "firefox": firefox}[browser](profile, size, url)
-    shown = subprocess.Popen(command, stdin=subprocess.DEVNULL,
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    if os.environ.get("PAGE_PHONE"):
-        phone(profile, url)
+    shown = subprocess.Popen({"chromium": chromium, "firefox": firefox}[browser](profile, size, url), text=True,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if os.environ.get("PAGE_PHONE"):  # (while what the browser says is read)
+        threading.Thread(target=phone, args=(profile, size, url), daemon=True).start()
     status = 1
     log = open(browser + ".log", "w")  # the rest of what it says, in the working folder
     # Chromium: [...:CONSOLE(12)] "stdout: text", source: ...; Firefox: console.log: "stdout: text"

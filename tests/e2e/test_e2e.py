@@ -6,10 +6,8 @@ it (tests/CMakeLists.txt), each set by the environment:
   E2E_LIBS      the SDL 1.2 runtime's folder selected through LD_LIBRARY_PATH
   E2E_RUNTIME   which runtime that is: compat or original
   E2E_SETUP, E2E_TEARDOWN   commands run on the desktop before and after
-  E2E_RASTER    a browser's rasteriser draws the pictures: NAME (its own
-                references) or blocks (see looks_like)
-The web page's own cases (Web*) are for tests/e2e/browser.py, whose settings
-they use."""
+  E2E_RASTER    a browser draws: its references, NAME, or blocks (looks_like)
+The web page's own cases (Web*) use tests/e2e/browser.py's settings."""
 import gzip
 import os
 import re
@@ -89,9 +87,8 @@ CASES = [
     # program in its own folder): it finds its own sprite ("own").
     ("FindsItsOwnSprite", "", [], "centred still close", 0, ""),
     ("ShowsItsOwnSprite", "", [], "=own Escape", 0, ""),
-    # The page in a browser without WebGL says so; on a phone, in either
-    # orientation, the picture fits the screen, a finger steers it as the
-    # pointer does, two fingers bring it nearer or farther.
+    # The page without WebGL says so; on a phone, either way up, the picture
+    # fits, a finger steers as the pointer does, two bring it nearer, farther.
     ("WebWithoutWebGL", SPRITE, ["PAGE_WEBGL=off"], "", 1, "glowlattice draws with WebGL, "),
     ("WebPhone", SPRITE, ["PAGE_PHONE=3"],
      "centred settle pinch narrower settle touch@440,300 right touch@400,300 still settle spread wider Escape", 0, ""),
@@ -152,11 +149,8 @@ def blocks(pixels):
 
 def looks_like(d, name):
     """No pixel off by more than 8: runtimes, Mesa and Wine differ by 2 at most.
-    A browser's rasteriser draws otherwise: with E2E_RASTER=NAME the page's
-    picture is held to NAME's own references (the page drawn as corners alone
-    there); with blocks, to the means of the 8 x 8 blocks of the program's,
-    within 24 (Firefox's llvmpipe puts some edges of the page's points a
-    pixel over: within 20; the picture a pixel over is 32 off)."""
+    E2E_RASTER=NAME: a browser's own references; blocks: the means of 8 x 8
+    blocks within 24 (docs/testing.md)."""
     pick, limit = (blocks, 24) if ENV("E2E_RASTER") == "blocks" else (lambda p: p, 8)
     if ENV("E2E_RASTER") not in (None, "blocks"):
         name += "-" + ENV("E2E_RASTER")
@@ -264,20 +258,17 @@ def expect_centred(d):
 
 def touch(d, run, step):
     """Fingers on the page's screen, the picture scaled to fit it, centred."""
-    if not hasattr(run, "page"):
-        run.page = browser.DevTools(open(run.folder + "/devtools").read())
+    run.page = getattr(run, "page", None) or browser.DevTools(open(run.folder + "/devtools").read())
     scale = min(d.width / 800, d.height / 600)
 
     def at(x, y):
         return {"x": d.width / 2 + (x - 400) * scale, "y": d.height / 2 + (y - 300) * scale}
-    if step.startswith("touch@"):
-        strokes = [[at(*map(int, step[6:].split(",")))]]
-    else:
-        gaps = range(300, 19, -28) if step == "pinch" else range(20, 301, 28)
-        strokes = [[at(400 - g, 300), at(400 + g, 300)] for g in gaps]
-    for i, points in enumerate(strokes):
-        run.page.call("Input.dispatchTouchEvent", type="touchMove" if i else "touchStart", touchPoints=points)
-    run.page.call("Input.dispatchTouchEvent", type="touchEnd", touchPoints=[])
+    gaps = range(300, 19, -28) if step == "pinch" else range(20, 301, 28)
+    strokes = [[at(*map(int, step[6:].split(",")))]] if step.startswith("touch@") else [
+        [at(400 - g, 300), at(400 + g, 300)] for g in gaps]
+    for i, points in enumerate(strokes + [[]]):
+        kind = "touchEnd" if not points else "touchMove" if i else "touchStart"
+        run.page.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)
 
 
 def run_step(d, step, run, still):
@@ -341,9 +332,9 @@ def test_case(desktop, tmp_path, name, sprite, settings, script, status, stderr)
     command = shlex.split(ENV("E2E_COMMAND"))
     settings = settings + (["LD_LIBRARY_PATH=" + ENV("E2E_LIBS")] if ENV("E2E_LIBS") else [])
     run = (xdrive.launch_showing if script else xdrive.Program)(desktop, command, folder, settings)
-    until = time.monotonic() + 30 * xdrive.PATIENCE
+    until = time.monotonic() + 30 * xdrive.PATIENCE  # (a start-up that fails draws nothing)
     while not script and run.process.poll() is None and time.monotonic() < until:
-        assert not xdrive.showing(desktop.grab()), "a start-up that fails drew"
+        assert not xdrive.showing(desktop.grab()), "it drew"
     still = {"x": 400, "y": 300}
     try:
         for step in script.split():

@@ -168,8 +168,7 @@ def lit_box(pixels, threshold=24):
 
 
 def showing(pixels):
-    """The lattice, which the tint colours: coloured pixels over 100 x 100 or
-    more (a browser's window is grey or white until its page is drawn)."""
+    """Coloured (tinted) pixels over 100 x 100: a browser's blank window is grey."""
     coloured = pixels.max(axis=2) - pixels.min(axis=2) > 24
     left, top, right, bottom = lit_box(coloured[..., None], 0)
     return right - left >= 100 and bottom - top >= 100

@@ -21,7 +21,7 @@ import urllib.request
 from functools import partial
 
 import websocket
-from Xlib import display
+from Xlib import X, display
 
 
 class DevTools:
@@ -109,8 +109,11 @@ def main(folder, browser):
     url = "http://127.0.0.1:%d/" % server.server_port
     # Kiosk mode fills the screen through the window manager; without one
     # the browser would open a smaller window: it is given the screen's size.
-    screen = display.Display().screen()
-    size = screen.width_in_pixels, screen.height_in_pixels
+    # X's own key repeat off: a browser takes its repeats (of a tap, on a loaded machine) for presses.
+    x = display.Display()
+    x.change_keyboard_control(auto_repeat_mode=X.AutoRepeatModeOff)
+    x.sync()
+    size = x.screen().width_in_pixels, x.screen().height_in_pixels
     profile = tempfile.mkdtemp(prefix="glowlattice-%s-" % browser)
     shown = subprocess.Popen({"chromium": chromium, "firefox": firefox}[browser](profile, size, url), text=True,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)

@@ -78,8 +78,7 @@ def firefox(profile, size, url):
         "services.settings.server": "data:,#none/v1", "browser.region.network.url": ""})
     with open(profile + "/user.js", "w") as f:
         f.writelines('user_pref("%s", %s);\n' % (k, json.dumps(v)) for k, v in prefs.items())
-    # (No crash reporter: its dialog held the pipe open; the settings server
-    # above is taken only so.)
+    # (No crash reporter, whose dialog held the pipe; the settings server is taken only so.)
     os.environ.update(MOZ_CRASHREPORTER_DISABLE="1", MOZ_REMOTE_SETTINGS_DEVTOOLS="1")
     return ["firefox-esr", "--kiosk", "--no-remote", "--profile", profile, "--width", str(size[0]),
             "--height", str(size[1]), url]
@@ -105,6 +104,7 @@ def phone(profile, size, url):
 
 def main(folder, browser):
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), partial(Quiet, directory=folder))
+    server.handle_error = lambda *args: None  # a browser ended mid-request is not the program's error
     threading.Thread(target=server.serve_forever, daemon=True).start()
     url = "http://127.0.0.1:%d/" % server.server_port
     # Kiosk mode fills the screen through the window manager; without one

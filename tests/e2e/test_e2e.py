@@ -261,11 +261,9 @@ def touch(d, run, step):
     run.page = getattr(run, "page", None) or browser.DevTools(open(run.folder + "/devtools").read())
     scale = min(d.width / 800, d.height / 600)
 
-    def at(x, y):
-        return {"x": d.width / 2 + (x - 400) * scale, "y": d.height / 2 + (y - 300) * scale}
-    gaps = range(300, 19, -28) if step == "pinch" else range(20, 301, 28)
+    at = lambda x, y: {"x": d.width / 2 + (x - 400) * scale, "y": d.height / 2 + (y - 300) * scale}  # noqa: E731
     strokes = [[at(*map(int, step[6:].split(",")))]] if step.startswith("touch@") else [
-        [at(400 - g, 300), at(400 + g, 300)] for g in gaps]
+        [at(400 - g, 300), at(400 + g, 300)] for g in (range(300, 19, -28) if step == "pinch" else range(20, 301, 28))]
     for i, points in enumerate(strokes + [[]]):
         kind = "touchEnd" if not points else "touchMove" if i else "touchStart"
         run.page.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)

@@ -169,8 +169,7 @@ def lit_box(pixels, threshold=24):
 
 def showing(pixels):
     """Coloured (tinted) pixels over 100 x 100: a browser's blank window is grey."""
-    coloured = pixels.max(axis=2) - pixels.min(axis=2) > 24
-    left, top, right, bottom = lit_box(coloured[..., None], 0)
+    left, top, right, bottom = lit_box((pixels.max(axis=2) - pixels.min(axis=2))[..., None])
     return right - left >= 100 and bottom - top >= 100
 
 

@@ -32,8 +32,8 @@ void uploadPageSprite(const SDL_Surface *image)
 // drawGLScene's translations put it, summed in the same single precision; the
 // shader puts it where the rasteriser does (1 / 2^GL_SUBPIXEL_BITS of a pixel,
 // rounded to even, pixel centres on that grid) and maps the sprite across it
-// as the square's texture coordinates would: the same picture, but for a few
-// pixels in ten thousand off by 1 in 255 where the two round differently.
+// as the square's texture coordinates would: the same picture, but for under
+// one pixel in a hundred off by 1 or 2 in 255 where the two round apart.
 // (400 and 300 are half the viewport.)
 static const char *const pointVertexShader = R"(
 uniform mat4 projection;

@@ -91,7 +91,8 @@ CASES = [
     # fits, a finger steers as the pointer does, two bring it nearer, farther.
     ("WebWithoutWebGL", SPRITE, ["PAGE_WEBGL=off"], "", 1, "glowlattice draws with WebGL, "),
     ("WebPhone", SPRITE, ["PAGE_PHONE=3"],
-     "centred settle pinch narrower settle touch@440,300 right touch@400,300 still settle spread wider Escape", 0, ""),
+     "centred Down*50 settle touch@440,300 right touch@400,300 still settle pinch narrower still settle spread wider"
+     " still Escape", 0, ""),
 ]
 
 
@@ -262,8 +263,9 @@ def touch(d, run, step):
     scale = min(d.width / 800, d.height / 600)
 
     at = lambda x, y: {"x": d.width / 2 + (x - 400) * scale, "y": d.height / 2 + (y - 300) * scale}  # noqa: E731
-    strokes = [[at(*map(int, step[6:].split(",")))]] if step.startswith("touch@") else [
-        [at(400 - g, 300), at(400 + g, 300)] for g in (range(300, 19, -28) if step == "pinch" else range(20, 301, 28))]
+    gaps = range(300, 19, -28) if step == "pinch" else range(20, 301, 28)  # the left slides first: a steer
+    pairs = [[at(340 - gaps[0], 300)], [at(400 - gaps[0], 300)]] + [[at(400 - g, 300), at(400 + g, 300)] for g in gaps]
+    strokes = [[at(*map(int, step[6:].split(",")))]] if step.startswith("touch@") else pairs
     for i, points in enumerate(strokes + [[]]):
         kind = "touchEnd" if not points else "touchMove" if i else "touchStart"
         run.page.call("Input.dispatchTouchEvent", type=kind, touchPoints=points)

@@ -187,9 +187,8 @@ class Program:
         desktop.root.warp_pointer(desktop.width // 2, desktop.height // 2)
         desktop.x.sync()
         with open(self.logs + "/out", "w") as out, open(self.logs + "/err", "w") as err:
-            # A group of its own, so that a kill reaches what it started (a browser).
-            self.process = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.DEVNULL,
-                                            stdout=out, stderr=err, start_new_session=True)
+            self.process = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                            stderr=err, start_new_session=True)  # a kill reaches a browser too
 
     def wait(self, seconds=30):
         """The exit status, negative for a signal; None if it had to be killed."""

@@ -86,7 +86,10 @@ class Desktop:
         """Rows of RGB; numbered, also how many frames were shown before."""
         w, h = w or self.width, h or self.height
         reply = self.root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
-        pixels = np.frombuffer(reply.data, np.uint8).reshape(h, w, 4)[:, :, 2::-1].astype(np.int16)
+        # Each pixel is 32 bits in the server's own byte order: BGRX from a
+        # little-endian one, XRGB from a big-endian one (an emulated s390x's).
+        order = slice(2, None, -1) if self.x.display.info.image_byte_order == X.LSBFirst else slice(1, 4)
+        pixels = np.frombuffer(reply.data, np.uint8).reshape(h, w, 4)[:, :, order].astype(np.int16)
         return (pixels, self.frames(reply.sequence_number)) if numbered else pixels
 
     def settled(self, turning=False):

@@ -20,7 +20,6 @@ import time
 import urllib.request
 from functools import partial
 
-import websocket
 from Xlib import X, display
 
 
@@ -28,6 +27,7 @@ class DevTools:
     """A Chromium page's DevTools protocol, one call at a time."""
 
     def __init__(self, address):
+        import websocket  # only the browsers' rows need it, not the package's checks
         self.socket = websocket.create_connection(address, suppress_origin=True)
         self.sent = 0
 

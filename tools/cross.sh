@@ -130,9 +130,9 @@ e2e=(python3 -m pytest -p no:cacheprovider -q /root/glowlattice/tests/e2e/test_e
 # Started in the harness's scratch folder, which holds the test's sprite:
 # the pictures the references show; then Escape, and a missing sprite.
 E2E_COMMAND='$qemu $program' \"\${e2e[@]}\" --basetemp=/tmp/e2e-a -k 'Picture or MissingSprite'
-# Started in the installed data folder, with the package's own sprite.
+# Started in the installed data folder: its picture with the package's own sprite.
 E2E_COMMAND='/usr/bin/env -C /usr/share/games/glowlattice $qemu $program' \
-    \"\${e2e[@]}\" --basetemp=/tmp/e2e-b -k HidesThePointer"
+    \"\${e2e[@]}\" --basetemp=/tmp/e2e-b -k ShowsItsOwnSprite"
 mark checks
 
 summary passed

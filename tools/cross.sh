@@ -1,31 +1,25 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Cross-builds the Debian package for another architecture the Debian way,
-# and checks what it built under QEMU's user-mode emulator, each in a fresh
-# root (tools/root.sh) with the committed tree (HEAD) cloned in:
-#  1. the architecture added to dpkg, Debian's cross toolchain and the build
-#     dependencies for it (apt-get build-dep -a), dpkg-buildpackage -a, whose
-#     unit tests run under qemu-CPU-static (debian/rules passes it to CMake);
-#  2. a second root, so that only the package's own dependencies are there
-#     for it: the package installed with apt, and the end-to-end harness,
-#     natively, running the installed program under the emulator on Xvfb:
-#     the pictures against the references, Escape, a missing sprite, and a
+# Cross-builds the Debian package for another architecture the Debian way
+# and checks it under QEMU's user-mode emulator, each in a fresh root
+# (tools/root.sh) of the committed tree (HEAD):
+#  1. ARCH added to dpkg, Debian's cross toolchain and the build dependencies
+#     for ARCH (apt-get build-dep -a), dpkg-buildpackage -a, whose unit tests
+#     run under qemu-CPU-static (debian/rules passes it to CMake);
+#  2. a second root with only the package's own dependencies: the package
+#     installed with apt, the end-to-end harness, natively, running it under
+#     the emulator on Xvfb: the pictures, Escape, a missing sprite, and a
 #     start in the installed data folder.
 # Downloaded packages are kept between runs. Needs root.
-#   tools/cross.sh ARCH [RELEASE]
-# ARCH: a Debian architecture QEMU emulates (checked: arm64, s390x, i386);
-# RELEASE: bookworm or trixie, by default this machine's own. The packages
-# land in build/cross/ARCH/; the last line printed is the .deb's path.
+#   tools/cross.sh ARCH [bookworm|trixie]   (checked: arm64, s390x, i386;
+#   by default this machine's release). The packages land in
+#   build/cross/ARCH/; the last line printed is the .deb's path.
 set -euo pipefail
 arch=${1:-}
 # shellcheck source=/dev/null
 release=${2:-$(. /etc/os-release && echo "${VERSION_CODENAME:-}")}
-usage() {
-    echo "usage: $0 ARCH [bookworm|trixie]" >&2
-    exit 2
-}
-[[ $arch =~ ^[a-z0-9]+$ ]] || usage
-case "$release" in bookworm | trixie) ;; *) usage ;; esac
+[[ $arch =~ ^[a-z0-9]+$ && $release =~ ^(bookworm|trixie)$ ]] ||
+    { echo "usage: $0 ARCH [bookworm|trixie]" >&2; exit 2; }
 source "$(dirname "$0")/root.sh"
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/glowlattice
 tarball=$cache/cross-$release.tar
@@ -33,14 +27,11 @@ tarball=$cache/cross-$release.tar
 archives=$cache/cross-$release-$arch-debs
 log=$cache/cross-$release-$arch.log
 out=$root_repo/build/cross/$arch
-# The X server in the program's own byte order, as a machine's own display
-# is: Mesa's software renderer hands a server of the other order its pixels
-# unconverted. On a big-endian architecture that is its own Xvfb, emulated
-# too and started by name from the test's session; it reads the keymap
-# xkbcomp compiles for it in its own byte order, so the architecture's
-# xkbcomp, emulated, stands in for the native one. A server that refuses
-# clients of the other order by default (Debian 13's) is told to take the
-# harness's.
+# An X server in the program's byte order, as a machine's own display is
+# (Mesa hands one of the other order its pixels unconverted): on a
+# big-endian ARCH its own Xvfb, emulated, with its xkbcomp, whose keymaps
+# it reads in its own byte order; told to take the harness's clients where
+# it refuses the other order by default (Debian 13's).
 own_order_display=$(
     cat <<'END'
 xkbcomp=$(dpkg -S /usr/bin/xkbcomp | cut -d: -f1)
@@ -55,24 +46,13 @@ END
 # Under the emulator Mesa's llvmpipe takes seconds a frame.
 patience=${GLOWLATTICE_CROSS_PATIENCE:-30}
 
-began=$(date +%s)
-last=$began
-times=()
-step="making the root"
-# Seconds since the last mark, under a name, for the summary.
-mark() {
-    local now
-    now=$(date +%s)
-    times+=("$1 $((now - last))s")
-    last=$now
-}
+last=0 times=() step="making the root"
+mark() { times+=("$1 $((SECONDS - last))s") && last=$SECONDS; } # for the summary
 summary() {
-    local secs=$(($(date +%s) - began))
     printf 'cross %s %s: %s in %dm%02ds (%s; log: %s)\n' "$arch" "$release" "$1" \
-        $((secs / 60)) $((secs % 60)) "${times[*]:-}" "$log"
+        $((SECONDS / 60)) $((SECONDS % 60)) "${times[*]:-}" "$log"
 }
-on_exit() {
-    # What a failing picture check saw, for looking at.
+on_exit() { # and what a failing picture check saw, for looking at
     [ -z "$(ls -A "${root:-/nonexistent}/root/shots" 2>/dev/null)" ] || cp -r "$root/root/shots" "$out"
     [ "$1" -eq 0 ] || summary "FAILED while $step"
 }
@@ -80,9 +60,7 @@ on_exit() {
 mkdir -p "$cache" "$archives" "$out"
 exec > >(tee "$log") 2>&1
 
-# A fresh root with this architecture added to dpkg; the rest each build
-# asks for.
-cross_root() {
+cross_root() { # with ARCH added to dpkg
     root_new cross-"$release-$arch" "$tarball"
     root_bind "$archives" /var/cache/apt/archives
     inside "dpkg --add-architecture $arch && apt-get update -q"
@@ -96,9 +74,8 @@ cpu=${cpu/powerpc64le/ppc64le}
 big_endian=$(inside "dpkg-architecture -a$arch -qDEB_HOST_ARCH_ENDIAN 2>/dev/null" | grep -x big || true)
 server=xvfb # the X server for the checks: the native one, or ARCH's (above)
 [ -z "$big_endian" ] || server="xvfb:$arch libxkbfile1:$arch"
-# This machine's kernel runs i386 programs itself, and the checks start the
-# program so: under qemu-i386-static its pictures come out brighter where
-# squares overlap, which the same package run natively does not show.
+# This kernel runs i386 programs itself, and the checks do so: under
+# qemu-i386-static the squares' overlaps come out brighter than natively.
 qemu="qemu-$cpu-static"
 [ "$arch" != i386 ] || qemu=
 mark make

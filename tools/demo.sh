@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Installs what is missing, builds, and starts the demo from the repository
-# root, where it finds data/sprite01.bmp.
+# Installs what is missing, builds, and starts the demo from the repository root.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh run

@@ -1,39 +1,27 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Tries the README's two commands as a new user would, on a fresh minimal
-# root (tools/root.sh) of a Debian release with the committed tree (HEAD)
-# cloned in: the test command, then the demo command (set-up, build, and the
-# demo itself for a few seconds on an Xvfb, ended by a close request).
-# Needs root.
-#   tools/fresh.sh forky|trixie|bookworm [COMMAND]
-# With COMMAND, runs that instead (bash, in the clone, as root). With
-# FRESH_OUT=DIR set, DIR is the root's /root/out, where COMMAND can leave
-# what it made.
+# Tries the README's two commands as a new user would, in a fresh minimal
+# root (tools/root.sh) of a release with the committed tree (HEAD): the test
+# command, then the demo command, whose demo must run until a close request.
+# Needs root.   tools/fresh.sh forky|trixie|bookworm [COMMAND]
+# COMMAND runs instead (bash, in the clone, as root); FRESH_OUT=DIR is the
+# root's /root/out, where it can leave what it made.
 set -euo pipefail
 release=${1:-}
 command=${2:-}
-case "$release" in
-forky | trixie | bookworm) ;;
-*)
-    echo "usage: $0 forky|trixie|bookworm [COMMAND]" >&2
-    exit 2
-    ;;
-esac
+[[ $release =~ ^(forky|trixie|bookworm)$ ]] || { echo "usage: $0 forky|trixie|bookworm [COMMAND]" >&2; exit 2; }
 source "$(dirname "$0")/root.sh"
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/glowlattice
-log=$cache/fresh-$release.log
-began=$(date +%s)
+log=$cache/fresh-$release.log tarball=$cache/$release-mmdebstrap.tar
 step="making the root"
-
 on_exit() {
-    local secs=$(($(date +%s) - began)) outcome=passed
+    local outcome=passed
     [ "$1" -eq 0 ] || outcome="FAILED while $step"
-    printf 'fresh %s: %s in %dm%02ds (log: %s)\n' "$release" "$outcome" $((secs / 60)) $((secs % 60)) "$log"
+    printf 'fresh %s: %s in %dm%02ds (log: %s)\n' "$release" "$outcome" $((SECONDS / 60)) $((SECONDS % 60)) "$log"
 }
 
 mkdir -p "$cache"
 exec > >(tee "$log") 2>&1
-tarball=$cache/$release-mmdebstrap.tar
 root_tarball "$tarball" "$release" minbase git,ca-certificates,sudo
 root_new fresh-"$release" "$tarball"
 [ -z "${FRESH_OUT:-}" ] || root_bind "$FRESH_OUT" /root/out

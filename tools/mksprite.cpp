@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Makes data/sprite01.bmp: a soft round glow, white at the core and fading to
-// black well inside the square's edge, so that the squares never show their
-// corners and thousands of them add up to a smooth haze.
-//
+// Makes data/sprite01.bmp: a soft round glow, black well inside the square's edge
+// so that the squares never show their corners and add up to a smooth haze.
 //   mksprite OUT.bmp
 #include "SDL.h"
 
@@ -17,8 +15,7 @@ int main(int argc, char **argv)
         return 2;
     }
     const int side = 64; // a power of two, as OpenGL 1.1 needs
-    // 24 bits, blue, green and red bytes as a BMP holds them (on a
-    // little-endian machine; the glow is grey, so the order is moot).
+    // 24 bits; the glow is grey, so the byte order is moot.
     SDL_Surface *image =
         SDL_CreateRGBSurface(SDL_SWSURFACE, side, side, 24, 0xFF0000, 0x00FF00, 0x0000FF, 0);
     if (!image) {
@@ -27,14 +24,13 @@ int main(int argc, char **argv)
     }
     for (int y = 0; y < side; y++)
         for (int x = 0; x < side; x++) {
-            // Distance from the centre, 1 at the middle of an edge.
             const double dx = (x + 0.5 - side / 2.0) / (side / 2.0);
             const double dy = (y + 0.5 - side / 2.0) / (side / 2.0);
             const double r2 = dx * dx + dy * dy;
             // (1 - r^2)^3: smooth at the rim, a bright but not hard core.
             const double v = r2 < 1.0 ? std::pow(1.0 - r2, 3.0) : 0.0;
             uint8_t *texel = (uint8_t *)image->pixels + y * image->pitch + 3 * x;
-            texel[0] = texel[1] = texel[2] = (uint8_t)std::lround(255.0 * v); // grey
+            texel[0] = texel[1] = texel[2] = (uint8_t)std::lround(255.0 * v);
         }
     const int saved = SDL_SaveBMP(image, argv[1]);
     if (saved != 0)

@@ -1,10 +1,9 @@
 # SPDX-License-Identifier: MIT
-# Fresh Debian roots for the release checks (fresh.sh, cross.sh, debcheck.sh
-# source this): each is a copy of a tarball that mmdebstrap makes once and
-# ~/.cache/glowlattice keeps, entered with chroot. Whatever happens, on exit
-# what still runs inside a root is ended, its mounts are detached (lazily, so
-# that a busy one cannot keep it) and only then is it deleted, never across
-# a mount. A script may define on_exit STATUS, called first.
+# Fresh Debian roots for the release checks, which source this: copies of a
+# tarball mmdebstrap makes once into ~/.cache/glowlattice, entered by chroot.
+# On exit (after the script's on_exit STATUS, if any) what runs inside them
+# is ended, their mounts detached lazily (a busy one cannot keep them), and
+# only then are they deleted, never across a mount.
 #   root_tarball FILE RELEASE VARIANT [PACKAGE,...]  (.tar or .tar.gz)
 #   root_new NAME TARBALL [bare]   a fresh root in $root, with the committed
 #                                  tree (HEAD) in /root/glowlattice unless bare
@@ -34,8 +33,7 @@ root_new() {
     root=$(mktemp -d /var/tmp/glowlattice-"$1"-XXXXXX)
     roots+=("$root")
     tar -C "$root" -xf "$2"
-    # Open to all its users, as a system's root is (mktemp made it private).
-    chmod 755 "$root"
+    chmod 755 "$root" # open to all its users, as a system's root is
     mount -t proc proc "$root/proc"
     for m in sys dev; do
         mount --rbind "/$m" "$root/$m"

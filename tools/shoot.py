@@ -1,14 +1,8 @@
 # SPDX-License-Identifier: MIT
-"""Takes the README's pictures from the real program, started in the
-current folder (the repository root, for its sprite), on an Xvfb of its own.
-
-With FRAMES_DIR, first records an animation there (frame000.ppm, ...): the
-pointer drifts off centre and back, so the lattice starts turning, speeds
-up, slows and comes to rest. Then the still: the pointer is held off centre
-for a moment so the lattice has turned, then brought back to the centre so
-the picture holds still while it is read. PROGRAM may be a command line, as
-the web page's harness; SHOOT_SCREEN sets the screen (800x600) and
-SHOOT_SETTINGS its settings (NAME=value ...).
+"""Takes the README's pictures from the real program, run in the repository root
+(for its sprite) on an Xvfb of its own: with FRAMES_DIR, first frame000.ppm, ... of
+the pointer drifting off centre and back; then the still. PROGRAM may be a command
+line; SHOOT_SCREEN sets the screen (800x600), SHOOT_SETTINGS its settings (NAME=value ...).
   python3 tools/shoot.py PROGRAM OUT.ppm [FRAMES_DIR]"""
 import math
 import os
@@ -28,15 +22,13 @@ def save(pixels, path):
 
 
 program, out, frames = shlex.split(sys.argv[1]), sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None
-screen = os.environ.get("SHOOT_SCREEN") or "800x600"
-desktop = xdrive.Desktop(screen, "openbox" if "browser.py" in sys.argv[1] else None)
+desktop = xdrive.Desktop(os.environ.get("SHOOT_SCREEN") or "800x600", "openbox" if "browser.py" in sys.argv[1] else None)
 work = tempfile.mkdtemp()
 try:
     shutil.copytree("data", work + "/run/data")
-    program[0] = shutil.which(program[0]) or os.path.abspath(program[0])
+    program[0] = os.path.abspath(shutil.which(program[0]) or program[0])  # it starts in its own folder
     demo = xdrive.launch_showing(desktop, program, work + "/run", os.environ.get("SHOOT_SETTINGS", "").split())
-    centre = desktop.width // 2, desktop.height // 2
-    at = list(centre)
+    at = [0, 0]  # the pointer's offset from the centre, where it starts
 
     def pointer(x, y):
         desktop.move(x - at[0], y - at[1])
@@ -44,12 +36,12 @@ try:
     for n in range(48 if frames else 0):
         # Out and back along a half sine: moderate offsets, as a hand would.
         s = math.sin(math.pi * n / 47)
-        pointer(centre[0] + round(150 * s), centre[1] + round(90 * s))
+        pointer(round(150 * s), round(90 * s))
         time.sleep(0.1)
         save(desktop.grab(), "%s/frame%03d.ppm" % (frames, n))
-    pointer(centre[0] + 160, centre[1] + 80)
+    pointer(160, 80)
     time.sleep(2)
-    pointer(*centre)
+    pointer(0, 0)
     save(desktop.settled()[1], out)
     desktop.tap("Escape")
     status = demo.wait(20)

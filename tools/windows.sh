@@ -1,22 +1,15 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds glowlattice for 64-bit Windows on Debian, with MinGW-w64 and an SDL
-# 1.2 cross-built once by tools/sdlmingw.sh, and packs the zip a Windows
-# user unpacks and double-clicks: glowlattice-VERSION-win64.zip in DIR.
-#   tools/windows.sh [DIR]               install what is missing first
-#   tools/windows.sh --no-setup DIR      as a step of the Linux build's tests
-# DIR defaults to build-win. The Windows unit tests land in DIR/tests/.
+# Builds for 64-bit Windows with MinGW-w64 and tools/sdlmingw.sh's SDL, and packs
+# the zip a Windows user double-clicks: DIR/glowlattice-VERSION-win64.zip.
+#   tools/windows.sh [DIR]            install what is missing first; DIR: build-win
+#   tools/windows.sh --no-setup DIR   as a step of the Linux build's tests
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${1:-}" = --no-setup ]; then
-    shift
-else
-    bash tools/setup.sh windows
-fi
+if [ "${1:-}" = --no-setup ]; then shift; else bash tools/setup.sh windows; fi
 dir=${1:-build-win}
-# The same zip, bit for bit, wherever and whenever the tree is built: the
-# zip's file times and the program's PE timestamp (ld) are the last
-# changelog entry's date; zip keeps local times, so it is packed in UTC.
+# The same zip, bit for bit, wherever built: file times and PE timestamps are the
+# last changelog entry's date, and zip keeps local times, so it is packed in UTC.
 SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(dpkg-parsechangelog -STimestamp)}
 export SOURCE_DATE_EPOCH
 SDLDIR=$(bash tools/sdlmingw.sh)

@@ -44,13 +44,11 @@ AS_BEFORE = "=rest settle Down*50 box-50 =farther settle Up*45 changed settle Up
 #   right, down     having turned, it shows the turn's direction
 #   narrower, wider the lit part's width against the settled picture
 #   repeats    a held key repeats after the delay, then every interval
-#   hidden, runtime, centred   the pointer hidden; the runtime mapped; the
-#              picture whole, 4:3 and centred
+#   hidden, runtime, centred   the pointer hidden; the runtime mapped; the picture whole, 4:3 and centred
 #   touch@X,Y  a finger taps the page where the program sees (X, Y)
 #   pinch, spread   two fingers 600 of its pixels apart come to 40, or back
 #   close, TERM, drop   a close request, SIGTERM, the connection dropped
 CASES = [
-    # Start-up failures; a sprite missing, unreadable or refused: 1, silently.
     ("UnknownVideoDriver", SPRITE, ["SDL_VIDEODRIVER=nosuchdriver"], "", 1, "Video initialization failed: "),
     ("NoOpenGLDriver", SPRITE, ["SDL_VIDEODRIVER=dummy"], "", 1, "Video mode set failed: "),
     ("MissingSprite", "", [], "", 1, ""),
@@ -70,7 +68,6 @@ CASES = [
      "settle Down*50 box-50 settle @440,300 right hidden @400,300 still Escape", 0, ""),
     ("PointerDownTiltsTheTopNearer", SPRITE, [], "settle Down*50 box-50 settle @400,340 down Escape", 0, ""),
     ("HeldKeyRepeats", SPRITE, [], "settle Down*50 box-50 repeats Escape", 0, ""),
-    # A key acts when it goes down, before it comes up.
     ("KeyActsWhenPressed", SPRITE, [], "settle press:Down changed release:Down Escape", 0, ""),
     ("OtherKeysAndButtonsChangeNothing", SPRITE, [],
      "settle a space Left Right Return q button1 button2 button3 button4 button5 same Escape", 0, ""),
@@ -87,8 +84,7 @@ CASES = [
     # program in its own folder): it finds its own sprite ("own").
     ("FindsItsOwnSprite", "", [], "centred still close", 0, ""),
     ("ShowsItsOwnSprite", "", [], "=own Escape", 0, ""),
-    # The page without WebGL says so; on a phone, either way up, the picture
-    # fits, a finger steers as the pointer does, two bring it nearer, farther.
+    # On a phone, either way up: a finger steers as the pointer does, two bring it nearer, farther.
     ("WebWithoutWebGL", SPRITE, ["PAGE_WEBGL=off"], "", 1, "glowlattice draws with WebGL, "),
     ("WebPhone", SPRITE, ["PAGE_PHONE=3"],
      "centred Down*50 settle touch@440,300 right touch@400,300 still settle pinch narrower still settle spread wider"
@@ -109,10 +105,14 @@ def desktop():
         d.stop()
 
 
-def projected_lattice(zoom):
-    """The pixels (left, top, right, bottom) the unturned lattice covers at a
-    viewing distance, from the projection: 70 degrees vertically, 800 x 600."""
-    f, aspect = 1 / np.tan(np.radians(35)), 800 / 600
+def projected_lattice(down):
+    """The pixels (left, top, right, bottom) the unturned lattice covers after
+    presses of Down (each 0.6 farther, in single precision), from the
+    projection: 70 degrees vertically, 800 x 600."""
+    zoom = np.float32(-25)
+    for _ in range(down):
+        zoom = np.float32(zoom - np.float32(0.6))
+    f, aspect, zoom = 1 / np.tan(np.radians(35)), 800 / 600, float(zoom)
     at = 10 * (np.arange(30) - 15) / 7
     depth = -(zoom + at)[zoom + at <= -0.1]  # the rest lie beyond the near plane
     corners = np.add.outer(at, [-0.3, 0.3]).ravel()
@@ -122,15 +122,7 @@ def projected_lattice(zoom):
             min(799, round(x.max()) - 1), min(599, round(y.max()) - 1))
 
 
-def zoom_after(steps):
-    """After steps presses of Up (-steps of Down), in single precision."""
-    zoom = np.float32(-25)
-    for _ in range(abs(steps)):
-        zoom = np.float32(zoom + np.float32(0.6 if steps > 0 else -0.6))
-    return float(zoom)
-
-
-WIDTHS = [(lambda b: b[2] - b[0] + 1)(projected_lattice(zoom_after(-50 - k))) for k in range(60)]
+WIDTHS = [(lambda b: b[2] - b[0] + 1)(projected_lattice(50 + k)) for k in range(60)]
 
 
 def steps_beyond_fifty(width):
@@ -143,15 +135,11 @@ def width(pixels):
     return right - left + 1
 
 
-def blocks(pixels):
-    """The means of its 8 x 8 blocks."""
-    return pixels.reshape(75, 8, 100, 8, 3).mean(axis=(1, 3))
-
-
 def looks_like(d, name):
     """No pixel off by more than 8: runtimes, Mesa and Wine differ by 2 at most.
     E2E_RASTER=NAME: a browser's own references; blocks: the means of 8 x 8
     blocks within 24 (docs/testing.md)."""
+    blocks = lambda p: p.reshape(75, 8, 100, 8, 3).mean(axis=(1, 3))  # noqa: E731
     pick, limit = (blocks, 24) if ENV("E2E_RASTER") == "blocks" else (lambda p: p, 8)
     if ENV("E2E_RASTER") not in (None, "blocks"):
         name += "-" + ENV("E2E_RASTER")
@@ -167,12 +155,6 @@ def looks_like(d, name):
                     (name, (abs(pick(got[-1]) - want) > limit).any(axis=-1).sum(), os.path.abspath(name)))
 
 
-def lit_row(pixels, y):
-    """How wide the lit pixels of row y spread, and where they lie on average."""
-    xs = np.flatnonzero((pixels[y] > 24).any(axis=1))
-    return (xs[-1] - xs[0] + 1, xs.mean()) if xs.size else (0, pixels.shape[1] / 2)
-
-
 def expect_turn_shown(d, before, right):
     """Right of the centre its top right corner rises (counter-clockwise about
     z); below, its top comes nearer: both its edges go down the screen."""
@@ -182,8 +164,9 @@ def expect_turn_shown(d, before, right):
 
     def seen():
         f = d.grab()
-        b = xdrive.lit_box(f)
-        shift[0] = (lit_row(f, b[1])[1] if right else (b[1] + b[3]) / 2) - was
+        _, t, _, b = xdrive.lit_box(f)
+        xs = np.flatnonzero((f[t] > 24).any(axis=1))  # where its top row is lit
+        shift[0] = ((xs.mean() if xs.size else f.shape[1] / 2) if right else (t + b) / 2) - was
         return abs(shift[0]) > (right_edge - left + 1) / (8 if right else 40)
     assert d.eventually(seen, 60), "no turn seen"
     assert shift[0] > 0, ("the top left corner rose: turned clockwise" if right
@@ -237,8 +220,7 @@ def expect_repeats(d):
 
 
 def expect_selected_runtime(run):
-    """The selected folder's SDL 1.2 is mapped, with SDL2 exactly when it is
-    the compatibility library."""
+    """The selected folder's SDL 1.2 is mapped, with SDL2 exactly when it is the compatibility library."""
     maps = open("/proc/%d/maps" % run.process.pid).read()
     sdl12 = re.search(r"/\S*/libSDL-1\.2\.so\S*", maps)
     assert sdl12 and os.path.realpath(sdl12[0]).startswith(os.path.realpath(ENV("E2E_LIBS") or "/")), maps
@@ -281,7 +263,7 @@ def run_step(d, step, run, still):
         d.move(x - still["x"], y - still["y"])
         still.update(x=x, y=y)
     elif step.startswith("box-"):
-        want, got = projected_lattice(zoom_after(-int(step[4:]))), []
+        want, got = projected_lattice(int(step[4:])), []
         assert d.eventually(lambda: not got.append(xdrive.lit_box(d.grab())) and
                             max(abs(a - b) for a, b in zip(got[-1], want)) <= 2), \
             "lit %s, want %s" % (got[-1], want)

@@ -49,9 +49,8 @@ class Desktop:
             p.wait()
 
     def frames(self, before=None):
-        """Frames shown (each one drawing of a quarter of the mode or more, or
-        of a smaller screen), or before the request with that sequence number
-        was served."""
+        """Frames shown (each one drawing of a quarter of the mode or more, or of a smaller screen), or before
+        the request with that sequence number was served."""
         if before is None:
             self.x.sync()
         for _ in range(self.x.pending_events()):
@@ -133,13 +132,10 @@ class Desktop:
         """The topmost shown window taking WM_DELETE_WINDOW: the program's."""
         delete = self.x.intern_atom("WM_DELETE_WINDOW")
         for child in reversed((w or self.root).query_tree().children):
-            if child.get_attributes().map_state != X.IsViewable:
-                continue
-            if delete in (child.get_wm_protocols() or ()):
-                return child
-            found = self.window(child)
-            if found:
-                return found
+            if child.get_attributes().map_state == X.IsViewable:
+                found = child if delete in (child.get_wm_protocols() or ()) else self.window(child)
+                if found:
+                    return found
         return None
 
     def picture(self):

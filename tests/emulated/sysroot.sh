@@ -4,11 +4,7 @@
 # into DEST, with apt in a folder of its own: the system's apt is untouched.
 #   tests/emulated/sysroot.sh ARCH DEST
 set -euo pipefail
-arch=${1:-} dest=${2:-}
-if [ -z "$arch" ] || [ -z "$dest" ]; then
-    echo "usage: $0 ARCH DEST" >&2
-    exit 2
-fi
+arch=${1:?usage: sysroot.sh ARCH DEST} dest=${2:?usage: sysroot.sh ARCH DEST}
 release=$(. /etc/os-release && echo "$VERSION_CODENAME")
 work=$dest.tmp
 rm -rf "$work"

@@ -16,12 +16,10 @@ deb=$(ls "$scratch"/out/glowlattice_*.deb)
 dbgsym=$(ls "$scratch"/out/glowlattice-dbgsym_*.deb)
 lintian --fail-on error,warning --display-info "$deb" || fail "lintian"
 
+# Its dependencies computed from the libraries linked, plus libgl1 that SDL opens itself.
 info=$(dpkg-deb -I "$deb")
-grep -qx ' Package: glowlattice' <<<"$info" || fail "package name: $info"
-grep -qx ' Section: games' <<<"$info" || fail "section: $info"
-# Computed from the libraries linked, plus libgl1 that SDL opens itself.
-for dep in libc6 libsdl1.2debian libopengl0 libglu1-mesa libgl1; do
-    grep -q "^ Depends:.*\b$dep\b" <<<"$info" || fail "missing dependency $dep: $info"
+for want in 'Package: glowlattice$' 'Section: games$' 'Depends:.*\b'{libc6,libsdl1.2debian,libopengl0,libglu1-mesa,libgl1}'\b'; do
+    grep -q "^ $want" <<<"$info" || fail "no '$want' in: $info"
 done
 
 # Every file, with its mode; nothing more (directories aside).

@@ -9,8 +9,7 @@
 #include <cmath>
 #include <vector>
 
-int sx; // spin inputs normally owned by the shell's input handling; the
-int sy; // tests set them directly instead of linking the shell.
+int sx, sy; // the spin inputs, set here directly instead of linking the shell's input handling
 
 namespace
 {
@@ -26,14 +25,11 @@ int idx(int px, int py, int pz)
     return (px * SIDE + py) * SIDE + pz;
 }
 
-class Cloud : public ::testing::Test
-{
-  protected:
+struct Cloud : testing::Test {
     void SetUp() override
     {
         initMY();
-        xangle = yangle = zangle = 0;
-        sx = sy = 0;
+        xangle = yangle = zangle = sx = sy = 0;
     }
 };
 

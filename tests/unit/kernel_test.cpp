@@ -17,30 +17,20 @@ namespace
 
 typedef void (*Kernel)(float *, int, int);
 
-struct Rotated {
-    std::vector<float> x, y, z;
-};
-
-// One point at a time, each sum in double, left to right (nothing fused).
-Rotated straightforward(const float *m, int start, int number)
+// The first point, or -1, whose bits after run(m, start, number) differ from the straightforward
+// evaluation's: one point at a time, each sum in double, left to right (nothing fused).
+int firstDifference(Kernel run, float *m, int start, int number)
 {
-    Rotated r{std::vector<float>(cxd, cxd + POINTS), std::vector<float>(cyd, cyd + POINTS),
-              std::vector<float>(czd, czd + POINTS)};
+    std::vector<float> wx(cxd, cxd + POINTS), wy(cyd, cyd + POINTS), wz(czd, czd + POINTS);
     for (int k = start; k < number; k++) {
         const double x = xd[k], y = yd[k], z = zd[k];
-        r.x[k] = (float)((double)m[0] * x + (double)m[1] * y + (double)m[2] * z + m[3]);
-        r.y[k] = (float)((double)m[4] * x + (double)m[5] * y + (double)m[6] * z + m[7]);
-        r.z[k] = (float)((double)m[8] * x + (double)m[9] * y + (double)m[10] * z + m[11]);
+        wx[k] = (float)((double)m[0] * x + (double)m[1] * y + (double)m[2] * z + m[3]);
+        wy[k] = (float)((double)m[4] * x + (double)m[5] * y + (double)m[6] * z + m[7]);
+        wz[k] = (float)((double)m[8] * x + (double)m[9] * y + (double)m[10] * z + m[11]);
     }
-    return r;
-}
-
-// The first point whose bits differ, or -1.
-int firstDifference(const Rotated &want)
-{
+    run(m, start, number);
     for (int k = 0; k < POINTS; k++)
-        if (memcmp(&want.x[k], &cxd[k], 4) || memcmp(&want.y[k], &cyd[k], 4) ||
-            memcmp(&want.z[k], &czd[k], 4))
+        if (memcmp(&wx[k], &cxd[k], 4) || memcmp(&wy[k], &cyd[k], 4) || memcmp(&wz[k], &czd[k], 4))
             return k;
     return -1;
 }
@@ -59,50 +49,43 @@ std::vector<std::vector<float>> matrices()
     }
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
     std::uniform_int_distribution<int> scale(-40, 40), pick(0, 9);
-    for (int n = 0; n < 300; n++) {
-        std::vector<float> m(16);
-        for (float &e : m) {
+    for (int n = 0; n < 300; n++)
+        for (float &e : all.emplace_back(16)) {
             const int p = pick(rng);
             e = p == 0 ? 0.0f : p == 1 ? -0.0f : std::ldexp(unit(rng), scale(rng));
         }
-        all.push_back(m);
-    }
     return all;
 }
 
 struct NamedKernel {
     const char *name;
     Kernel run;
-    bool needsAvx2;
 };
 
 // Elsewhere than on x86-64 the portable kernel is the one finmat runs.
 const NamedKernel kernels[] = {
-    {"Portable", finmatPortable, false},
+    {"Portable", finmatPortable},
 #ifdef __x86_64__
-    {"Sse2", finmatSse2, false},
-    {"Avx2", finmatAvx2, true},
-    {"Dispatched", finmat, false},
+    {"Sse2", finmatSse2},
+    {"Avx2", finmatAvx2},
+    {"Dispatched", finmat},
 #endif
 };
 
-void PrintTo(const NamedKernel &k, std::ostream *out)
+void PrintTo(const NamedKernel &k, std::ostream *out) // the tests' names
 {
     *out << k.name;
 }
 
-class Kernels : public testing::TestWithParam<NamedKernel>
-{
-  protected:
+struct Kernels : testing::TestWithParam<NamedKernel> {
     void SetUp() override
     {
         initMY();
 #ifdef __x86_64__
-        if (GetParam().needsAvx2 && !cpuHasAvx2())
+        if (GetParam().run == finmatAvx2 && !cpuHasAvx2())
             GTEST_SKIP() << "this CPU has no AVX2 and FMA";
 #endif
     }
-    Kernel kernel() const { return GetParam().run; }
 };
 
 TEST_P(Kernels, MatchTheStraightforwardEvaluationBitForBit)
@@ -110,9 +93,8 @@ TEST_P(Kernels, MatchTheStraightforwardEvaluationBitForBit)
     for (const std::vector<float> &m : matrices()) {
         float matrix[16];
         memcpy(matrix, m.data(), sizeof matrix);
-        const Rotated want = straightforward(matrix, 0, POINTS);
-        kernel()(matrix, 0, POINTS);
-        ASSERT_EQ(firstDifference(want), -1) << "matrix element 0 = " << matrix[0];
+        ASSERT_EQ(firstDifference(GetParam().run, matrix, 0, POINTS), -1)
+            << "matrix element 0 = " << matrix[0];
     }
 }
 
@@ -126,14 +108,12 @@ TEST_P(Kernels, WriteExactlyTheirRange)
     for (auto &r : ranges) {
         for (int k = 0; k < POINTS; k++)
             cxd[k] = cyd[k] = czd[k] = -7.0f;
-        const Rotated want = straightforward(mat0, r[0], r[1]);
-        kernel()(mat0, r[0], r[1]);
-        EXPECT_EQ(firstDifference(want), -1) << r[0] << ".." << r[1];
+        EXPECT_EQ(firstDifference(GetParam().run, mat0, r[0], r[1]), -1) << r[0] << ".." << r[1];
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(EachKernel, Kernels, testing::ValuesIn(kernels),
-                         [](const testing::TestParamInfo<NamedKernel> &i) { return std::string(i.param.name); });
+                         testing::PrintToStringParamName());
 
 // Tables, matrices and rotated lattice over frames all round the circle,
 // hashed (FNV-1a over each float's bits as a number) and held to x86-64's
@@ -157,9 +137,8 @@ TEST(Rotation, GivesTheSameBitsOnEveryMachine)
         xangle = frame * 577 % STEPS, yangle = frame * 1231 % STEPS, zangle = frame * 3079 % STEPS;
         doedemat();
         add(mat0, 16);
-        add(cxd, POINTS);
-        add(cyd, POINTS);
-        add(czd, POINTS);
+        for (const float *v : {cxd, cyd, czd})
+            add(v, POINTS);
     }
     EXPECT_EQ(hash, 7040707529473338637u);
 }

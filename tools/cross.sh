@@ -107,9 +107,10 @@ e2e=(python3 -m pytest -p no:cacheprovider -q /root/glowlattice/tests/e2e/test_e
 # Started in the harness's scratch folder, which holds the test's sprite:
 # the pictures the references show; then Escape, and a missing sprite.
 E2E_COMMAND='$qemu $program' \"\${e2e[@]}\" --basetemp=/tmp/e2e-a -k 'Picture or MissingSprite'
-# Started in the installed data folder: its picture with the package's own sprite.
+# Started in the installed data folder, with the package's own sprite:
+# centred, at rest, ended by a close request with 0.
 E2E_COMMAND='/usr/bin/env -C /usr/share/games/glowlattice $qemu $program' \
-    \"\${e2e[@]}\" --basetemp=/tmp/e2e-b -k ShowsItsOwnSprite"
+    \"\${e2e[@]}\" --basetemp=/tmp/e2e-b -k FindsItsOwnSprite"
 mark checks
 
 summary passed

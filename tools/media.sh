@@ -2,7 +2,6 @@
 # SPDX-License-Identifier: MIT
 # Retakes the README's pictures (docs/), the program's on Xvfb with Mesa's
 # software renderer, the web page's on a phone, and the package's icon.
-#   tools/media.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/setup.sh shots

@@ -19,6 +19,7 @@ desktop)
 esac
 zip=$1 dir=$2 wine=$3
 fail() { echo "wine setup: $*" >&2; exit 1; }
+trap 'fail "$BASH_COMMAND exited $?"' ERR
 rm -rf "$dir/unpacked"
 mkdir -p "$dir"
 unzip -q "$zip" -d "$dir/unpacked"
@@ -29,10 +30,12 @@ want="./$top/COPYING-SDL.txt ./$top/LICENSE.txt ./$top/README.txt ./$top/SDL.dll
 grep -q "Escape" "$dir/unpacked/$top/README.txt" || fail "README.txt lacks the controls"
 grep -q "Lesser General Public License" "$dir/unpacked/$top/COPYING-SDL.txt" || fail "no LGPL text"
 # Unmanaged windows: with no window manager, managed ones delay each exit 4 s.
+# Written into the stopped prefix's registry file: no second Wine process to
+# race what wineboot leaves running.
 if [ ! -f "$WINEPREFIX/.ready" ]; then
     rm -rf "$WINEPREFIX"
     DISPLAY= "$wine" wineboot -i
-    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null
     wineserver -w
+    printf '\n[Software\\\\Wine\\\\X11 Driver]\n"Managed"="N"\n' >>"$WINEPREFIX/user.reg"
     touch "$WINEPREFIX/.ready"
 fi

@@ -3,8 +3,9 @@
 a browser in kiosk mode filling the screen, passes on what the page's program
 prints, and ends with its exit status when the page says it has ended.
   browser.py FOLDER chromium|firefox
-PAGE_WEBGL=off: no WebGL. PAGE_PHONE=DPR (Chromium): a phone of the screen's
-size at that pixel ratio, with touch, its DevTools address in ./devtools.
+PAGE_WEBGL=off: no WebGL. Chromium only, through its DevTools (their address
+in ./devtools): PAGE_PHONE=DPR, a phone of the screen's size at that pixel
+ratio, with touch; PAGE_POINTS=1, a WebGL whose points are at most a pixel.
 It leaves ./BROWSER.log (the rest of what the browser said) and ./navigated
 (when the page was first asked for, CLOCK_MONOTONIC)."""
 import http.server
@@ -61,8 +62,8 @@ def chromium(profile, size, url):
              "--log-level=0", "--window-position=0,0", "--window-size=%d,%d" % size]
             + ["--disable-webgl"] * (os.environ.get("PAGE_WEBGL") == "off")
             + ["--no-sandbox"] * (os.geteuid() == 0)  # Chromium's sandbox refuses root
-            # A phone is made of the page's first window, which then goes to the page.
-            + (["--remote-debugging-port=0", "about:blank"] if os.environ.get("PAGE_PHONE") else [url]))
+            # Its first window is made so, then goes to the page.
+            + (["--remote-debugging-port=0", "about:blank"] if prepared() else [url]))
 
 
 def firefox(profile, size, url):
@@ -84,8 +85,21 @@ def firefox(profile, size, url):
             "--height", str(size[1]), url]
 
 
-def phone(profile, size, url):
-    """The page, once it is on a phone of the window's size."""
+# What a WebGL that draws points no wider than a pixel says of them.
+POINTS_SCRIPT = """for (const kind of [self.WebGLRenderingContext, self.WebGL2RenderingContext].filter(Boolean)) {
+  const asked = kind.prototype.getParameter;
+  kind.prototype.getParameter = function (name) {
+    return name === this.ALIASED_POINT_SIZE_RANGE ? new Float32Array([1, 1]) : asked.call(this, name);
+  };
+}"""
+
+
+def prepared():
+    return os.environ.get("PAGE_PHONE") or os.environ.get("PAGE_POINTS")
+
+
+def prepare(profile, size, url):
+    """The page, once its window is as the settings ask."""
     while not os.path.exists(profile + "/DevToolsActivePort"):
         time.sleep(0.05)
     time.sleep(0.1)  # (written, then filled)
@@ -93,9 +107,13 @@ def phone(profile, size, url):
     targets = json.load(urllib.request.urlopen("http://127.0.0.1:%s/json/list" % port))
     address = next(t["webSocketDebuggerUrl"] for t in targets if t["type"] == "page")
     page = DevTools(address)
-    page.call("Emulation.setDeviceMetricsOverride", width=size[0], height=size[1], mobile=True,
-              deviceScaleFactor=float(os.environ["PAGE_PHONE"]))
-    page.call("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=5)
+    if os.environ.get("PAGE_PHONE"):
+        page.call("Emulation.setDeviceMetricsOverride", width=size[0], height=size[1], mobile=True,
+                  deviceScaleFactor=float(os.environ["PAGE_PHONE"]))
+        page.call("Emulation.setTouchEmulationEnabled", enabled=True, maxTouchPoints=5)
+    if os.environ.get("PAGE_POINTS"):
+        page.call("Page.enable")
+        page.call("Page.addScriptToEvaluateOnNewDocument", source=POINTS_SCRIPT)
     with open("devtools", "w") as f:
         f.write(address)
     page.call("Page.navigate", url=url)
@@ -117,8 +135,8 @@ def main(folder, browser):
     profile = tempfile.mkdtemp(prefix="glowlattice-%s-" % browser)
     shown = subprocess.Popen({"chromium": chromium, "firefox": firefox}[browser](profile, size, url), text=True,
                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    if os.environ.get("PAGE_PHONE"):  # (while what the browser says is read)
-        threading.Thread(target=phone, args=(profile, size, url), daemon=True).start()
+    if prepared():  # (while what the browser says is read)
+        threading.Thread(target=prepare, args=(profile, size, url), daemon=True).start()
     status = 1
     log = open(browser + ".log", "w")  # the rest of what it says, in the working folder
     # Chromium: [...:CONSOLE(12)] "stdout: text", source: ...; Firefox: console.log: "stdout: text"

@@ -79,7 +79,7 @@ class Desktop:
             waited = time.monotonic() - start
             if waited > 10 * wait or (waited > wait and self.frames() >= frames):
                 return False
-            time.sleep(0.2)
+            time.sleep(0.1)
 
     def grab(self, x=0, y=0, w=None, h=None, numbered=False):
         """Rows of RGB; numbered, also how many frames were shown before."""

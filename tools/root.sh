@@ -60,7 +60,7 @@ $1"
 
 root_cleanup() {
     local status=$? r p m
-    trap - EXIT INT TERM
+    trap - EXIT INT TERM HUP; trap '' PIPE # (the log's tee may be gone, as Ctrl+C ends it too)
     ! declare -F on_exit >/dev/null || on_exit $status || true
     for r in "${roots[@]}"; do
         for p in /proc/[0-9]*; do
@@ -75,4 +75,4 @@ root_cleanup() {
     exit $status
 }
 trap root_cleanup EXIT
-trap 'exit 130' INT TERM
+trap 'exit 130' INT TERM HUP PIPE

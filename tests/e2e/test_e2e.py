@@ -85,9 +85,10 @@ CASES = [
     # program in its own folder): it finds its own sprite ("own").
     ("FindsItsOwnSprite", "", [], "centred still close", 0, ""),
     ("ShowsItsOwnSprite", "", [], "=own Escape", 0, ""),
-    # On a phone, either way up: a finger steers as the pointer does, two bring it nearer, farther.
+    # The page: a browser without WebGL; points a pixel wide at most, so every
+    # square goes as its corners, in two draws; on a phone, either way up, a
+    # finger steers as the pointer does, two bring it nearer, farther.
     ("WebWithoutWebGL", SPRITE, ["PAGE_WEBGL=off"], "", 1, "glowlattice draws with WebGL, "),
-    # Points a pixel wide at most: every square goes as its corners, in two draws.
     ("WebAsCorners", SPRITE, ["PAGE_POINTS=1"], "=rest Down*50 box-50 =farther Escape", 0, ""),
     ("WebPhone", SPRITE, ["PAGE_PHONE=3"],
      "centred Down*50 settle touch@480,300 right touch@400,300 still settle pinch narrower still settle spread wider"
